@@ -1,0 +1,21 @@
+# kelo_add_program(<target> ICON_ID <id> ICON <icon name> ZIP_ID <id> SKIN <skin dir>
+#                   FILE_NAME <exe name> SOURCES ... LIBS ...)
+# Builds a GUI program with its manifest, icon group, version block and the
+# skin archive (packed by skins/CMakeLists.txt) as a "ZIPRES" resource.
+function(kelo_add_program target)
+  cmake_parse_arguments(P "" "ICON_ID;ICON;ZIP_ID;SKIN;FILE_NAME" "SOURCES;LIBS" ${ARGN})
+  get_property(zip GLOBAL PROPERTY KELO_SKIN_ZIP_${P_SKIN})
+  get_property(ico GLOBAL PROPERTY KELO_ICON_${P_ICON})
+  set(KELO_MANIFEST ${PROJECT_SOURCE_DIR}/cmake/app.manifest)
+  set(KELO_ICON_ID ${P_ICON_ID})
+  set(KELO_ICON_FILE ${ico})
+  set(KELO_ZIP_ID ${P_ZIP_ID})
+  set(KELO_ZIP_FILE ${zip})
+  set(KELO_FILE_NAME ${P_FILE_NAME})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/program.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${zip};${ico};${KELO_MANIFEST}")
+  add_executable(${target} WIN32 ${P_SOURCES} ${rc})
+  target_link_libraries(${target} PRIVATE ${P_LIBS})
+  add_dependencies(${target} kelo_skins)
+endfunction()

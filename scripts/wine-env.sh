@@ -1,0 +1,24 @@
+# Sourced by the scripts that run Windows programs: the environment every Wine
+# process of the suite gets. KELO_ARCH (i686 or x86_64) picks the Wine flavour;
+# WINEPREFIX is set by the caller.
+case "${KELO_ARCH:-i686}" in
+  i686)
+    export WINEARCH=win32
+    export WINELOADER=/usr/lib/wine/wine
+    export WINESERVER=/usr/lib/wine/wineserver32
+    ;;
+  x86_64)
+    export WINEARCH=win64
+    export WINELOADER=/usr/lib/wine/wine64
+    export WINESERVER=/usr/lib/wine/wineserver64
+    ;;
+  *) echo "unknown KELO_ARCH=$KELO_ARCH" >&2; return 1 ;;
+esac
+KELO_WINE=$WINELOADER
+export WINEDEBUG=${WINEDEBUG:--all}
+# Chinese locale: Wine's ANSI code page becomes 936 (GBK).
+export LC_ALL=zh_CN.UTF-8
+export LANG=zh_CN.UTF-8
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+export GTEST_COLOR=no

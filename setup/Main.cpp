@@ -1,0 +1,4 @@
+// Entry of the setup program. The wizard is not built yet: the program starts and ends.
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return 0; }
