@@ -16,7 +16,7 @@ endfunction()
 
 # zlib from Debian's mingw package, always the static archive.
 add_library(kelo::zlib STATIC IMPORTED GLOBAL)
-set_target_properties(kelo::zlib PROPERTIES IMPORTED_LOCATION /usr/i686-w64-mingw32/lib/libz.a)
+set_target_properties(kelo::zlib PROPERTIES IMPORTED_LOCATION /usr/${KELO_MINGW_TRIPLE}/lib/libz.a)
 
 _kelo_import(kelo::minizip STATIC lib/libminizip.a)
 set_property(TARGET kelo::minizip APPEND PROPERTY INTERFACE_LINK_LIBRARIES kelo::zlib)

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing the suite needs:
-# the i686 MinGW-w64 cross compiler, 32-bit Wine, Xvfb and friends, the
+# the MinGW-w64 cross compilers, Wine (32-bit, and 64-bit for machines
+# that cannot run 32-bit code), Xvfb and friends, the
 # tools that draw the skins, and deb-src entries for the dependency sources.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 PKGS=(
   g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686
-  mingw-w64-i686-dev mingw-w64-tools libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+  mingw-w64-i686-dev mingw-w64-x86-64-dev mingw-w64-tools libz-mingw-w64-dev
   cmake ninja-build make perl python3 dpkg-dev
-  wine wine32:i386 xvfb xdotool x11-utils xcompmgr imagemagick
+  wine wine32:i386 wine64 xvfb xdotool x11-utils xcompmgr imagemagick
   locales librsvg2-bin icoutils zip unzip nsis
 )
 
