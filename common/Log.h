@@ -1,0 +1,119 @@
+// The program's one logger. Any thread calls WriteLog; the line is formatted on
+// the caller's thread, converted to the ANSI code page and queued; CLog's writer
+// thread appends each line to the log file (opened and closed per line) or, in
+// debug-output mode, hands it to OutputDebugStringA.
+//
+// Line format: "[<thread id>][<yyyy-mm-dd hh:mm:ss.mmm>][<TAG>]<message>" + CR LF.
+// The format follows the Windows wide printf conventions ("%s" = wide string).
+// By convention the format begins with "%s " and the first argument is the
+// qualified function name, also passed as `function`:
+//     WriteLog(LOG_INFO, L"InstallMgr.cpp", __LINE__, L"CInstallMgr::AfterInstall",
+//              L"%s step=%d", L"CInstallMgr::AfterInstall", 3);
+// or, the same through the macro:
+//     KELO_LOG(LOG_INFO, L"CInstallMgr::AfterInstall", L"step=%d", 3);
+//
+// Start-up: CLog::GetInstance().Init(folder, "install.log") for a file; or
+// SetDebugOutput(true) then Start() for the debugger output only.
+#pragma once
+
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+#include <cstdio>
+
+#include "ThreadHelper.h"
+
+enum {
+    LOG_DEBUG = 0,
+    LOG_INFO = 1,
+    LOG_WARN = 2,
+    LOG_ERROR = 3,
+};
+
+// Buffer sizes in wide characters: message, time stamp, whole line.
+constexpr size_t kLogMessageChars = 4000;
+constexpr size_t kLogTimeChars = 64;
+constexpr size_t kLogLineChars = 4096;
+
+void WriteLog(int level, const wchar_t* sourceFile, int line, const wchar_t* function,
+              const wchar_t* format, ...);
+
+#define KELO_WIDEN2(x) L##x
+#define KELO_WIDEN(x) KELO_WIDEN2(x)
+// func must be a wide string literal; fmt is the text after "%s ".
+#define KELO_LOG(level, func, fmt, ...) \
+    WriteLog((level), KELO_WIDEN(__FILE__), __LINE__, func, L"%s " fmt, func, ##__VA_ARGS__)
+
+// Owns one runtime-library stream.
+class LocalFileHandler {
+public:
+    LocalFileHandler() = default;
+    ~LocalFileHandler() { Close(); }
+    LocalFileHandler(const LocalFileHandler&) = delete;
+    LocalFileHandler& operator=(const LocalFileHandler&) = delete;
+
+    // Closes any open stream first; true when a stream is now open.
+    bool Open(const std::string& path, const char* mode);
+    bool IsOpen() const { return m_pFile != nullptr; }
+    // Writes all bytes; a short write closes the stream. True when all were written.
+    bool Write(const char* data, size_t size);
+    void Close();
+
+private:
+    FILE* m_pFile = nullptr;
+};
+
+class CLog : public ThreadHelper {
+public:
+    // The one instance, created on first use, stopped at process exit.
+    static CLog& GetInstance();
+
+    // Creates the folder, opens folder\fileName (or the day's "yyyy-mm-dd.log"
+    // after removing all but the 7 newest logs when fileName is null) and
+    // starts the writer thread. Both texts are in the ANSI code page.
+    void Init(const char* folder, const char* fileName);
+
+    // Queues a finished line (without line end).
+    void Push(const std::string& line);
+
+    // Writes the lines still queued, ends the writer thread and closes the
+    // file. False when no writer was running.
+    bool Stop();
+
+    // Debug-output mode: lines go to OutputDebugStringA, never to disk.
+    // Set before the writer thread starts.
+    void SetDebugOutput(bool bOn) { m_bDebugOutput = bOn ? 1 : 0; }
+    bool IsDebugOutput() const { return m_bDebugOutput != 0; }
+
+    int GetMinLevel() const { return m_nMinLevel; }
+    const std::string& GetPath() const { return m_strPath; }
+    bool IsRunning() const { return m_bRunning; }
+
+    // "%d-%02d-%02d.log" of the local date.
+    static std::string MakeDailyFileName();
+    // Keeps the `keep` newest names containing ".log" in the folder (and its
+    // subfolders) and deletes the others from the folder.
+    void CleanOldLogs(int keep);
+    static void CollectLogFiles(const std::string& folder, std::vector<std::string>& files);
+    // Newest-first order of log names by the "%d-%d-%d-%d" prefix.
+    static bool IsNewerLogName(const std::string& a, const std::string& b);
+
+    ~CLog() override;
+
+protected:
+    void Run() override;
+
+private:
+    CLog();
+    // Writes one line to the destination; called with the lock held.
+    void WriteOut(const std::string& line);
+
+    std::shared_ptr<LocalFileHandler> m_pFileHandler;
+    std::list<std::string> m_queue;
+    volatile bool m_bRunning = false;
+    std::string m_strFolder;
+    std::string m_strPath;
+    int m_nMinLevel = LOG_INFO;
+    int m_bDebugOutput = 0;
+};
