@@ -95,4 +95,8 @@ constexpr wchar_t kUpdateTitleSuffix[] = L"升级程序";
 constexpr wchar_t kReportHost[] = KELO_REPORT_HOST;
 constexpr wchar_t kReportPath[] = L"/Soft/Sys/uninstall";
 
+// Private folder under the temporary folder that holds one self-deletion
+// script: this prefix plus a random GUID, created anew for every script.
+constexpr wchar_t kSelfDeleteFolderPrefix[] = L"KeloSelfDelete-";
+
 }  // namespace Product

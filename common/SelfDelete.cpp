@@ -1,0 +1,180 @@
+#include "SelfDelete.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "PathUtils.h"
+#include "Product.h"
+
+namespace {
+
+constexpr wchar_t kScriptTemplate[] =
+    L":Repeat\r\ndel \"%ls\"\r\nif exist \"%ls\" goto Repeat\r\nrd /q /s \"%ls\" \r\ndel \"%ls\"";
+constexpr size_t kScriptChars = 4096;
+
+// Tries before giving up when every generated name already exists.
+constexpr int kFolderAttempts = 8;
+
+// Inherited by the script: full control for SYSTEM and Administrators only.
+// OWNER RIGHTS (OW) takes the owner's implicit right to rewrite the list away,
+// in case the folder's owner is the user rather than Administrators.
+constexpr wchar_t kPrivateFolderSddl[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
+// Systems without the OWNER RIGHTS alias (XP) get the list without it.
+constexpr wchar_t kPrivateFolderSddlNoOwnerRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+class LocalSecurityDescriptor {
+public:
+    LocalSecurityDescriptor()
+    {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddl, SDDL_REVISION_1, &m_pSd,
+                                                                  nullptr))
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddlNoOwnerRights,
+                                                                 SDDL_REVISION_1, &m_pSd, nullptr);
+    }
+    ~LocalSecurityDescriptor()
+    {
+        if (m_pSd)
+            LocalFree(m_pSd);
+    }
+    LocalSecurityDescriptor(const LocalSecurityDescriptor&) = delete;
+    LocalSecurityDescriptor& operator=(const LocalSecurityDescriptor&) = delete;
+    PSECURITY_DESCRIPTOR Get() const { return m_pSd; }
+
+private:
+    PSECURITY_DESCRIPTOR m_pSd = nullptr;
+};
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h) : m_h(h) {}
+    ~FileHandle()
+    {
+        if (m_h != INVALID_HANDLE_VALUE)
+            CloseHandle(m_h);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE Get() const { return m_h; }
+    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_h;
+};
+
+// An elevated program's folder is locked down; for anyone else the other
+// processes of the same user have the same rights anyway.
+bool IsAdministrator()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &admins))
+        return false;
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, admins, &member))
+        member = FALSE;
+    FreeSid(admins);
+    return member != FALSE;
+}
+
+std::wstring RandomFolderName()
+{
+    GUID guid = {};
+    if (FAILED(CoCreateGuid(&guid)))
+        return std::wstring();
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    std::wstring name(text);
+    if (name.size() > 2 && name.front() == L'{' && name.back() == L'}')
+        name = name.substr(1, name.size() - 2);
+    return Product::kSelfDeleteFolderPrefix + name;
+}
+
+std::wstring WithoutTrailingBackslash(std::wstring path)
+{
+    while (path.size() > 1 && path.back() == L'\\')
+        path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::wstring& programDir,
+                                   const std::wstring& scriptPath)
+{
+    // _snwprintf rather than wsprintfW, whose output stops at 1024 characters.
+    wchar_t szScript[kScriptChars] = {};
+    _snwprintf(szScript, kScriptChars - 1, kScriptTemplate, programPath.c_str(), programPath.c_str(),
+               programDir.c_str(), scriptPath.c_str());
+    return ToNarrow(szScript);
+}
+
+std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstring& programPath,
+                                   const std::wstring& programDir,
+                                   const std::function<std::wstring()>& nameSource)
+{
+    const std::wstring base = WithoutTrailingBackslash(tempDir);
+    LocalSecurityDescriptor sd;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
+    SECURITY_ATTRIBUTES* psa = (sd.Get() && IsAdministrator()) ? &sa : nullptr;
+
+    std::wstring folder;
+    for (int attempt = 0; attempt < kFolderAttempts && folder.empty(); ++attempt) {
+        const std::wstring name = nameSource ? nameSource() : RandomFolderName();
+        if (name.empty())
+            return std::wstring();
+        const std::wstring candidate = PathJoin(base, name);
+        if (CreateDirectoryW(candidate.c_str(), psa))
+            folder = candidate;
+        else if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::wstring();
+    }
+    if (folder.empty())
+        return std::wstring();
+
+    const std::wstring scriptPath = PathJoin(folder, Product::kSelfDeleteScript);
+    const std::string text = FormatSelfDeleteScript(programPath, programDir, scriptPath);
+    bool written = false;
+    {
+        FileHandle file(CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.IsValid()) {
+            DWORD done = 0;
+            written = WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+                      done == text.size();
+        }
+    }
+    if (!written) {
+        DeleteFileW(scriptPath.c_str());
+        RemoveDirectoryW(folder.c_str());
+        return std::wstring();
+    }
+    // The script deletes itself but not its folder; the empty folder goes at
+    // the next restart.
+    MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return scriptPath;
+}
+
+void ScheduleSelfDelete()
+{
+    wchar_t szTemp[kPathChars] = {};
+    DWORD n = GetTempPathW(kPathChars, szTemp);
+    if (n == 0 || n >= kPathChars)
+        return;
+
+    wchar_t szProgram[kPathChars] = {};
+    GetModuleFileNameW(nullptr, szProgram, kPathChars);
+    const std::wstring scriptPath = WriteSelfDeleteScript(szTemp, szProgram, GetModuleDir());
+    if (scriptPath.empty())
+        return;
+
+    // The script is started without a working folder and inherits this one,
+    // which must not be the folder that it removes.
+    SetCurrentDirectoryW(szTemp);
+    ShellExecuteW(nullptr, L"open", scriptPath.c_str(), nullptr, nullptr, SW_HIDE);
+}
