@@ -16,6 +16,7 @@
 // SetDebugOutput(true) then Start() for the debugger output only.
 #pragma once
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
@@ -78,7 +79,7 @@ public:
     void Push(const std::string& line);
 
     // Writes the lines still queued, ends the writer thread and closes the
-    // file. False when no writer was running.
+    // file. False when no writer was started or it was already stopped.
     bool Stop();
 
     // Debug-output mode: lines go to OutputDebugStringA, never to disk.
@@ -108,10 +109,13 @@ private:
     CLog();
     // Writes one line to the destination; called with the lock held.
     void WriteOut(const std::string& line);
+    // Takes the oldest queued line and writes it; false when the queue was empty.
+    bool TakeAndWriteOne();
 
     std::shared_ptr<LocalFileHandler> m_pFileHandler;
     std::list<std::string> m_queue;
-    volatile bool m_bRunning = false;
+    std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bStopRequested{false};
     std::string m_strFolder;
     std::string m_strPath;
     int m_nMinLevel = LOG_INFO;

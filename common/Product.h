@@ -99,4 +99,7 @@ constexpr wchar_t kReportPath[] = L"/Soft/Sys/uninstall";
 // script: this prefix plus a random GUID, created anew for every script.
 constexpr wchar_t kSelfDeleteFolderPrefix[] = L"KeloSelfDelete-";
 
+// Crash dump: the program file's full path plus this suffix.
+constexpr wchar_t kDumpSuffix[] = L".dmp";
+
 }  // namespace Product

@@ -1,0 +1,266 @@
+#include "Log.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <io.h>
+
+#include "LockHelper.h"
+#include "PathUtils.h"
+
+namespace {
+
+// The log's one lock. Reached through a function so that a WriteLog from any
+// other static initialiser finds it constructed.
+LockHelper& LogLock()
+{
+    static LockHelper s_lock;
+    return s_lock;
+}
+
+// Built during static initialisation, before the entry function runs.
+[[maybe_unused]] LockHelper& g_LogLock = LogLock();
+
+const wchar_t* LineFormatOf(int level)
+{
+    switch (level) {
+    case LOG_INFO:
+        return L"[%d][%s][INFO]%s";
+    case LOG_WARN:
+        return L"[%d][%s][WARN]%s";
+    case LOG_ERROR:
+        return L"[%d][%s][ERROR]%s";
+    default:
+        return L"[%d][%s][DEBUG]%s";
+    }
+}
+
+}  // namespace
+
+void WriteLog(int level, const wchar_t* /*sourceFile*/, int /*line*/, const wchar_t* /*function*/,
+              const wchar_t* format, ...)
+{
+    CLog& log = CLog::GetInstance();
+    if (level < log.GetMinLevel()) {
+        return;
+    }
+
+    // _vsnwprintf keeps the Windows meaning of "%s" (a wide string); a longer
+    // text is cut to the first kLogMessageChars - 1 characters.
+    wchar_t szMessage[kLogMessageChars];
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(szMessage, kLogMessageChars - 1, format, args);
+    va_end(args);
+    szMessage[kLogMessageChars - 1] = L'\0';
+
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    wchar_t szTime[kLogTimeChars];
+    _snwprintf(szTime, kLogTimeChars - 1, L"%d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay,
+               st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    szTime[kLogTimeChars - 1] = L'\0';
+
+    wchar_t szLine[kLogLineChars];
+    _snwprintf(szLine, kLogLineChars - 1, LineFormatOf(level), static_cast<int>(GetCurrentThreadId()), szTime,
+               szMessage);
+    szLine[kLogLineChars - 1] = L'\0';
+
+    log.Push(ToNarrow(szLine));
+}
+
+bool LocalFileHandler::Open(const std::string& path, const char* mode)
+{
+    Close();
+    if (fopen_s(&m_pFile, path.c_str(), mode) != 0) {
+        m_pFile = nullptr;
+    }
+    return m_pFile != nullptr;
+}
+
+bool LocalFileHandler::Write(const char* data, size_t size)
+{
+    if (m_pFile == nullptr) {
+        return false;
+    }
+    if (fwrite(data, 1, size, m_pFile) < size) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void LocalFileHandler::Close()
+{
+    if (m_pFile != nullptr) {
+        fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+}
+
+CLog& CLog::GetInstance()
+{
+    static CLog s_log;
+    return s_log;
+}
+
+CLog::CLog()
+{
+    // The lock must outlive the instance, so it is finished first.
+    LogLock();
+}
+
+CLog::~CLog()
+{
+    Stop();
+}
+
+void CLog::Init(const char* folder, const char* fileName)
+{
+    CreateDirTree(std::string(folder != nullptr ? folder : ""));
+
+    LockHelperGuard guard(&LogLock());
+    m_strFolder = folder != nullptr ? folder : "";
+    std::string name;
+    if (fileName != nullptr) {
+        name = fileName;
+    } else {
+        name = MakeDailyFileName();
+        CleanOldLogs(7);
+    }
+    m_strPath = m_strFolder + "\\" + name;
+    m_pFileHandler = std::make_shared<LocalFileHandler>();
+    if (!m_pFileHandler->Open(m_strPath, "a+")) {
+        printf("open file=%s error=%d", m_strPath.c_str(), static_cast<int>(GetLastError()));
+    }
+    // One writer per process, also if Init is called again.
+    if (GetThreadHandle() == nullptr) {
+        Start();
+    }
+}
+
+void CLog::Push(const std::string& line)
+{
+    LockHelperGuard guard(&LogLock());
+    m_queue.push_back(line);
+}
+
+void CLog::WriteOut(const std::string& line)
+{
+    if (m_bDebugOutput) {
+        OutputDebugStringA(line.c_str());
+        return;
+    }
+    if (!m_pFileHandler) {
+        return;
+    }
+    if (!m_pFileHandler->IsOpen() && !m_pFileHandler->Open(m_strPath, "a+")) {
+        return;
+    }
+    m_pFileHandler->Write(line.data(), line.size());
+    m_pFileHandler->Close();
+}
+
+bool CLog::TakeAndWriteOne()
+{
+    LockHelperGuard guard(&LogLock());
+    if (m_queue.empty()) {
+        return false;
+    }
+    std::string line = m_queue.front() + "\n";
+    m_queue.pop_front();
+    WriteOut(line);
+    return true;
+}
+
+void CLog::Run()
+{
+    m_bRunning = true;
+    while (!m_bStopRequested) {
+        bool bIdle = !TakeAndWriteOne();
+        if (bIdle && !m_bStopRequested) {
+            Sleep(100);
+        }
+    }
+    // A normal stop still writes every line queued before it.
+    while (TakeAndWriteOne()) {
+    }
+    m_bRunning = false;
+}
+
+bool CLog::Stop()
+{
+    if (GetThreadHandle() == nullptr || m_bStopRequested) {
+        return false;
+    }
+    m_bStopRequested = true;
+    Wait();
+    LockHelperGuard guard(&LogLock());
+    m_pFileHandler.reset();
+    return true;
+}
+
+std::string CLog::MakeDailyFileName()
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    char szName[64];
+    snprintf(szName, sizeof(szName), "%d-%02d-%02d.log", st.wYear, st.wMonth, st.wDay);
+    return szName;
+}
+
+bool CLog::IsNewerLogName(const std::string& a, const std::string& b)
+{
+    int va[4] = {0, 0, 0, 0};
+    int vb[4] = {0, 0, 0, 0};
+    sscanf(a.c_str(), "%d-%d-%d-%d", &va[0], &va[1], &va[2], &va[3]);
+    sscanf(b.c_str(), "%d-%d-%d-%d", &vb[0], &vb[1], &vb[2], &vb[3]);
+    for (int i = 0; i < 4; ++i) {
+        if (va[i] != vb[i]) {
+            return va[i] > vb[i];
+        }
+    }
+    return false;
+}
+
+void CLog::CollectLogFiles(const std::string& folder, std::vector<std::string>& files)
+{
+    std::string pattern = folder + "\\*";
+    struct _finddata_t data;
+    intptr_t hFind = _findfirst(pattern.c_str(), &data);
+    if (hFind == -1) {
+        return;
+    }
+    do {
+        if (data.attrib & _A_SUBDIR) {
+            if (strcmp(data.name, "..") != 0 && strcmp(data.name, ".") != 0) {
+                CollectLogFiles(folder + "\\" + data.name, files);
+            }
+        } else if (strstr(data.name, ".log") != nullptr) {
+            files.push_back(data.name);
+        }
+    } while (_findnext(hFind, &data) == 0);
+    _findclose(hFind);
+}
+
+void CLog::CleanOldLogs(int keep)
+{
+    if (_access(m_strFolder.c_str(), 0) != 0) {
+        return;
+    }
+    std::vector<std::string> files;
+    CollectLogFiles(m_strFolder, files);
+    if (keep < 0 || files.size() <= static_cast<size_t>(keep)) {
+        return;
+    }
+    std::sort(files.begin(), files.end(), &CLog::IsNewerLogName);
+    for (size_t i = static_cast<size_t>(keep); i < files.size(); ++i) {
+        std::string path = m_strFolder + "\\" + files[i];
+        if (_access(path.c_str(), 0) == 0) {
+            remove(path.c_str());
+        }
+    }
+}
