@@ -102,4 +102,22 @@ constexpr wchar_t kSelfDeleteFolderPrefix[] = L"KeloSelfDelete-";
 // Crash dump: the program file's full path plus this suffix.
 constexpr wchar_t kDumpSuffix[] = L".dmp";
 
+// Skinned windows: each program's skin folder, skin archive name, archive
+// resource id (resource type "ZIPRES") and window icon group id.
+constexpr wchar_t kSkinResourceType[] = L"ZIPRES";
+constexpr wchar_t kSetupSkinFolder[]  = L"SetupSkin\\";
+constexpr wchar_t kSetupSkinZip[]     = L"SetupSkin.zip";
+constexpr unsigned kSetupSkinResId    = 105;
+constexpr unsigned kSetupIconId       = 104;
+constexpr wchar_t kUninstSkinFolder[] = L"UninstSkin\\";
+constexpr wchar_t kUninstSkinZip[]    = L"UninstSkin.zip";
+constexpr unsigned kUninstSkinResId   = 103;
+constexpr unsigned kUninstIconId      = 102;
+constexpr wchar_t kUpdateSkinFolder[] = L"UpdateSkin\\";
+constexpr wchar_t kUpdateSkinZip[]    = L"UpdateSkin.zip";
+constexpr unsigned kUpdateSkinResId   = 103;
+constexpr unsigned kUpdateIconId      = 102;
+// The drop shadow image every skin archive holds.
+constexpr wchar_t kShadowImage[] = L"shadow.png";
+
 }  // namespace Product
