@@ -19,11 +19,6 @@ constexpr size_t kScriptChars = 4096;
 // Tries before giving up when every generated name already exists.
 constexpr int kFolderAttempts = 8;
 
-// Inherited by the script: full control for SYSTEM and Administrators only.
-// OWNER RIGHTS (OW) takes the owner's implicit right to rewrite the list away,
-// in case the folder's owner is the user rather than Administrators.
-constexpr wchar_t kPrivateFolderSddl[] =
-    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
 // Systems without the OWNER RIGHTS alias (XP) get the list without it.
 constexpr wchar_t kPrivateFolderSddlNoOwnerRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
@@ -31,7 +26,7 @@ class LocalSecurityDescriptor {
 public:
     LocalSecurityDescriptor()
     {
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddl, SDDL_REVISION_1, &m_pSd,
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSelfDeleteFolderSddl, SDDL_REVISION_1, &m_pSd,
                                                                   nullptr))
             ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddlNoOwnerRights,
                                                                  SDDL_REVISION_1, &m_pSd, nullptr);

@@ -26,6 +26,12 @@ void ScheduleSelfDelete();
 std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::wstring& programDir,
                                    const std::wstring& scriptPath);
 
+// Access list of the private folder, inherited by the script: full control
+// for SYSTEM and Administrators only; OWNER RIGHTS (OW) takes away the owner's
+// implicit right to rewrite the list, in case the owner is the user rather
+// than Administrators. Used when the program runs as an administrator.
+constexpr wchar_t kSelfDeleteFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
+
 // Creates a new private folder in tempDir (no trailing backslash needed) and
 // writes the script "_uninstall_acc.bat" into it as a new file. nameSource
 // gives the folder names to try (for tests); by default
