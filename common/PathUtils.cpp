@@ -14,6 +14,14 @@ namespace {
 
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
 
+// The long-path form takes the text literally, so only "X:\..." paths are
+// meaningful; anything else (relative paths, ".") fails without a lookup.
+bool IsDrivePath(const std::wstring& path)
+{
+    return path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+           path[1] == L':' && path[2] == L'\\';
+}
+
 }  // namespace
 
 std::wstring GetModuleDir()
@@ -99,12 +107,18 @@ bool IsDirectory(const std::wstring& path)
 
 int LongPathExists(const std::wstring& path, int mode)
 {
+    if (!IsDrivePath(path)) {
+        return -1;
+    }
     std::wstring longPath = kLongPathPrefix + path;
     return _waccess(longPath.c_str(), mode) == 0 ? 0 : -1;
 }
 
 int LongPathMkdir(const std::wstring& path)
 {
+    if (!IsDrivePath(path)) {
+        return -1;
+    }
     std::wstring longPath = kLongPathPrefix + path;
     return _wmkdir(longPath.c_str()) == 0 ? 0 : -1;
 }

@@ -34,8 +34,9 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix);
 // PathIsDirectoryW.
 bool IsDirectory(const std::wstring& path);
 
-// _waccess / _wmkdir with the "\\?\" prefix: the path must be absolute with
-// backslashes. 0 on success, -1 on failure.
+// _waccess / _wmkdir with the "\\?\" prefix, the only long-path-aware calls:
+// the path must be an absolute drive path with backslashes ("X:\..."), "." and
+// ".." are not resolved; anything else fails. 0 on success, -1 on failure.
 int LongPathExists(const std::wstring& path, int mode = 0);
 int LongPathMkdir(const std::wstring& path);
 

@@ -1,0 +1,123 @@
+// Helper program of the foundation's tests; links the foundation without the
+// crash guard. Results go to files (UTF-16) or the exit code.
+//   moduledir <out>                         GetModuleDir()
+//   installini <out>                        appname, version_str, channel of install.ini, one a line
+//   instance <mutex> <title>                exit 0 when another instance runs, else 1
+//   fault                                   access violation (no crash guard here)
+//   log <folder> <name|-> <threads> <n> <tag>  lines from threads, then a normal stop
+//   logdebug <n>                            debug-output mode, n lines, then a normal stop
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "IniSettings.h"
+#include "Log.h"
+#include "PathUtils.h"
+#include "Product.h"
+#include "SingleInstance.h"
+
+namespace {
+
+bool WriteWide(const std::wstring& path, const std::wstring& text)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD put = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &put, nullptr);
+    CloseHandle(h);
+    return true;
+}
+
+struct LogJob {
+    std::wstring tag;
+    int thread;
+    int count;
+};
+
+DWORD WINAPI LogThread(void* p)
+{
+    LogJob* job = static_cast<LogJob*>(p);
+    for (int i = 0; i < job->count; ++i) {
+        WriteLog(LOG_INFO, L"CommonProbe.cpp", __LINE__, L"Probe::LogThread", L"%s tag=%s t=%d i=%d",
+                 L"Probe::LogThread", job->tag.c_str(), job->thread, i);
+    }
+    return 0;
+}
+
+int RunLog(const std::vector<std::wstring>& a)
+{
+    if (a.size() < 7) {
+        return 90;
+    }
+    std::string folder = ToNarrow(a[2]);
+    std::string name = ToNarrow(a[3]);
+    int threads = _wtoi(a[4].c_str());
+    int count = _wtoi(a[5].c_str());
+    CLog::GetInstance().Init(folder.c_str(), name == "-" ? nullptr : name.c_str());
+    std::vector<LogJob> jobs(threads);
+    std::vector<HANDLE> handles;
+    for (int t = 0; t < threads; ++t) {
+        jobs[t] = LogJob{a[6], t, count};
+        handles.push_back(CreateThread(nullptr, 0, &LogThread, &jobs[t], 0, nullptr));
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+    for (HANDLE h : handles) {
+        CloseHandle(h);
+    }
+    return CLog::GetInstance().Stop() ? 0 : 2;
+}
+
+int RunLogDebug(const std::vector<std::wstring>& a)
+{
+    if (a.size() < 3) {
+        return 90;
+    }
+    int count = _wtoi(a[2].c_str());
+    CLog& log = CLog::GetInstance();
+    log.SetDebugOutput(true);
+    log.Start();
+    for (int i = 0; i < count; ++i) {
+        WriteLog(LOG_INFO, L"CommonProbe.cpp", __LINE__, L"Probe::Debug", L"%s 调试 i=%d", L"Probe::Debug", i);
+    }
+    return log.Stop() ? 0 : 2;
+}
+
+}  // namespace
+
+int main()
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::wstring> a(argv, argv + argc);
+    LocalFree(argv);
+    if (a.size() < 2) {
+        return 90;
+    }
+    const std::wstring& mode = a[1];
+    if (mode == L"moduledir" && a.size() >= 3) {
+        return WriteWide(a[2], GetModuleDir()) ? 0 : 91;
+    }
+    if (mode == L"installini" && a.size() >= 3) {
+        std::wstring text = ReadInstallIni(Product::kKeyAppName) + L"\n" + ReadInstallIni(Product::kKeyVersionStr) +
+                            L"\n" + ReadInstallIni(Product::kKeyChannel);
+        return WriteWide(a[2], text) ? 0 : 91;
+    }
+    if (mode == L"instance" && a.size() >= 4) {
+        return IsAnotherInstanceRunning(a[2].c_str(), a[3].c_str()) ? 0 : 1;
+    }
+    if (mode == L"fault") {
+        *static_cast<volatile int*>(nullptr) = 1;
+        return 92;
+    }
+    if (mode == L"log") {
+        return RunLog(a);
+    }
+    if (mode == L"logdebug") {
+        return RunLogDebug(a);
+    }
+    return 90;
+}

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "CommonTestUtil.h"
+#include "PathUtils.h"
+
+namespace {
+
+TEST(ReplaceAll, ReplacesEveryOccurrenceAndEndsWhenReplacementContainsSearch)
+{
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* search;
+        const wchar_t* replacement;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"a/b/c", L"/", L"\\", L"a\\b\\c"},
+        {L"aa", L"a", L"aa", L"aaaa"},
+        {L"xabab", L"ab", L"bab", L"xbabbab"},
+        {L"abc", L"x", L"y", L"abc"},
+        {L"abc", L"abc", L"", L""},
+        {L"", L"a", L"b", L""},
+        {L"abc", L"", L"z", L"abc"},
+    };
+    for (const Case& c : cases) {
+        std::wstring s = c.text;
+        ReplaceAll(s, c.search, c.replacement);
+        EXPECT_EQ(s, c.expected) << "text=" << ToNarrow(c.text) << " search=" << ToNarrow(c.search);
+    }
+}
+
+TEST(NormalizeToSlash, TurnsBackslashesAndEndsWithOneSlash)
+{
+    struct Case {
+        const wchar_t* in;
+        const wchar_t* out;
+    } cases[] = {
+        {L"", L""},
+        {L"C:\\A\\", L"C:/A/"},
+        {L"C:\\A", L"C:/A/"},
+        {L"a/b", L"a/b/"},
+        {L"\\", L"/"},
+    };
+    for (const Case& c : cases) {
+        std::wstring s = c.in;
+        NormalizeToSlash(s);
+        EXPECT_EQ(s, c.out) << ToNarrow(c.in);
+    }
+}
+
+TEST(EndsWith, IsCaseSensitiveAndHandlesShortTexts)
+{
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* suffix;
+        bool expected;
+    } cases[] = {
+        {L"x.EXE", L".exe", false},
+        {L"x.exe", L".exe", true},
+        {L"exe", L".exe", false},
+        {L".exe", L".exe", true},
+        {L"abc", L"", true},
+        {L"", L"a", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EndsWith(c.text, c.suffix), c.expected) << ToNarrow(c.text) << " / " << ToNarrow(c.suffix);
+    }
+}
+
+TEST(AnsiConversion, UsesCodePage936)
+{
+    ASSERT_EQ(GetACP(), 936u) << "the harness runs Wine with LC_ALL=zh_CN.UTF-8";
+    EXPECT_EQ(ToNarrow(L"中文ab"), std::string("\xD6\xD0\xCE\xC4" "ab"));
+    EXPECT_EQ(ToWide("\xD6\xD0\xCE\xC4" "ab"), L"中文ab");
+    EXPECT_EQ(ToNarrow(L""), "");
+    EXPECT_EQ(ToWide(""), L"");
+    // A character the code page lacks becomes its default character.
+    EXPECT_EQ(ToNarrow(L"a\u0E01b"), "a?b");
+    // Embedded text survives a round trip.
+    std::wstring text = L"KeloPDF阅读器 安装程序";
+    EXPECT_EQ(ToWide(ToNarrow(text)), text);
+}
+
+class PathFs : public ::testing::Test {
+protected:
+    ct::TempDir dir{L"kelo_paths"};
+};
+
+TEST_F(PathFs, GetModuleDirIsTheCanonicalFolderOfTheProgram)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring expected = self;
+    expected.resize(expected.rfind(L'\\'));
+    EXPECT_EQ(GetModuleDir(), expected);
+
+    // A program started as <dir>\X\..\Y\probe.exe reports <dir>\Y.
+    ASSERT_TRUE(CreateDirectoryW((dir / L"X").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir / L"Y").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(ct::BinPath(L"common_probe.exe").c_str(), (dir / L"Y\\probe.exe").c_str(), FALSE));
+    std::wstring started = dir / L"X\\..\\Y\\probe.exe";
+    std::wstring out = dir / L"moduledir.txt";
+    ASSERT_EQ(ct::Run(started, ct::Quote(started) + L" moduledir " + ct::Quote(out)), 0u);
+    EXPECT_EQ(ct::ReadFileWide(out), dir / L"Y");
+}
+
+TEST_F(PathFs, CreateDirTreeCreatesMissingParentsOnly)
+{
+    std::wstring deep = dir / L"a\\b\\c";
+    EXPECT_TRUE(CreateDirTree(deep));
+    EXPECT_TRUE(ct::DirExists(deep));
+
+    // An existing folder: nothing to create, and what it holds stays.
+    ASSERT_TRUE(ct::WriteFileBytes(deep + L"\\keep.txt", "x"));
+    EXPECT_TRUE(CreateDirTree(deep));
+    EXPECT_TRUE(ct::FileExists(deep + L"\\keep.txt"));
+
+    // A trailing backslash and the ANSI form with Chinese names.
+    EXPECT_TRUE(CreateDirTree(dir / L"t\\u\\"));
+    EXPECT_TRUE(ct::DirExists(dir / L"t\\u"));
+    EXPECT_TRUE(CreateDirTree(ToNarrow(dir / L"中文\\子目录")));
+    EXPECT_TRUE(ct::DirExists(dir / L"中文\\子目录"));
+
+    // The updater's form (plain folder creation).
+    EXPECT_TRUE(CreateDirTree(dir / L"p\\q", false));
+    EXPECT_TRUE(ct::DirExists(dir / L"p\\q"));
+
+    EXPECT_FALSE(CreateDirTree(std::wstring()));
+}
+
+TEST_F(PathFs, CreateDirTreeBelowAFileFails)
+{
+    ASSERT_TRUE(ct::WriteFileBytes(dir / L"file", "x"));
+    EXPECT_FALSE(CreateDirTree(dir / L"file\\sub\\deeper"));
+    EXPECT_TRUE(ct::FileExists(dir / L"file"));
+    EXPECT_FALSE(ct::DirExists(dir / L"file\\sub"));
+}
+
+TEST_F(PathFs, RemoveDirTreeDeletesEverything)
+{
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\s\\t"));
+    ASSERT_TRUE(ct::WriteFileBytes(dir / L"r\\a.txt", "a"));
+    ASSERT_TRUE(ct::WriteFileBytes(dir / L"r\\s\\b.txt", "b"));
+    ASSERT_TRUE(ct::WriteFileBytes(dir / L"r\\s\\t\\中文.txt", "c"));
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\empty"));
+    EXPECT_TRUE(RemoveDirTree(dir / L"r"));
+    EXPECT_FALSE(ct::DirExists(dir / L"r"));
+}
+
+TEST_F(PathFs, RemoveDirTreeOfAMissingFolderFailsAndChangesNothing)
+{
+    ASSERT_TRUE(ct::WriteFileBytes(dir / L"sibling.txt", "x"));
+    EXPECT_FALSE(RemoveDirTree(dir / L"missing"));
+    EXPECT_TRUE(ct::FileExists(dir / L"sibling.txt"));
+    EXPECT_TRUE(ct::DirExists(dir.Path()));
+}
+
+TEST_F(PathFs, RemoveDirTreeLeavesAnOpenFileAndItsFolderChain)
+{
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\held\\deep"));
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\other"));
+    const wchar_t* files[] = {L"r\\a.txt", L"r\\held\\b.txt", L"r\\held\\deep\\locked.txt", L"r\\other\\c.txt"};
+    for (const wchar_t* f : files) {
+        ASSERT_TRUE(ct::WriteFileBytes(dir / f, "data"));
+    }
+    // Open elsewhere without delete sharing, as a running program holds its files.
+    HANDLE hLocked = CreateFileW((dir / L"r\\held\\deep\\locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hLocked, INVALID_HANDLE_VALUE);
+
+    EXPECT_TRUE(RemoveDirTree(dir / L"r"));
+    EXPECT_TRUE(ct::FileExists(dir / L"r\\held\\deep\\locked.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\a.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\held\\b.txt"));
+    EXPECT_FALSE(ct::DirExists(dir / L"r\\other"));
+    CloseHandle(hLocked);
+
+    EXPECT_TRUE(RemoveDirTree(dir / L"r"));
+    EXPECT_FALSE(ct::DirExists(dir / L"r"));
+}
+
+TEST_F(PathFs, LongPathsBeyond260CharactersWorkAndRelativePathsFail)
+{
+    std::wstring path = dir.Path();
+    const std::wstring part(60, L'd');
+    while (path.size() <= 300) {
+        path += L"\\" + part;
+        ASSERT_EQ(LongPathMkdir(path), 0) << path.size();
+    }
+    EXPECT_EQ(LongPathExists(path), 0);
+    EXPECT_EQ(LongPathExists(path, 2), 0);  // writable
+    EXPECT_EQ(LongPathExists(path + L"\\missing"), -1);
+    EXPECT_EQ(LongPathMkdir(path), -1);      // exists already
+
+    // CreateDirTree uses the same long-path form.
+    std::wstring deeper = path + L"\\" + part + L"\\" + part;
+    EXPECT_TRUE(CreateDirTree(deeper));
+    EXPECT_EQ(LongPathExists(deeper), 0);
+
+    // Relative paths fail even where they would resolve against the current folder.
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.Path().c_str()));
+    ASSERT_TRUE(CreateDirectoryW(L"rel", nullptr));
+    EXPECT_EQ(LongPathExists(L"rel"), -1);
+    EXPECT_EQ(LongPathExists(L"."), -1);
+    EXPECT_EQ(LongPathMkdir(L"rel2"), -1);
+    EXPECT_FALSE(ct::DirExists(dir / L"rel2"));
+    SetCurrentDirectoryW(cwd);
+
+    // RemoveDirTree does not use the long-path form; clear with long-path calls.
+    for (std::wstring p = deeper; p.size() > dir.Path().size(); p.resize(p.rfind(L'\\'))) {
+        RemoveDirectoryW((L"\\\\?\\" + p).c_str());
+    }
+}
+
+}  // namespace
