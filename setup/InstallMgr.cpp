@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <memory>
 
 #include "Firewall.h"
 #include "IniSettings.h"
@@ -247,7 +248,10 @@ bool CInstallMgr::AfterInstall(int step) {
     const bool bInfoOk = CopyField(info.szName, appName) && CopyField(info.szTarget, mainExe) &&
                          CopyField(info.szWorkingDir, m_strInstallDir) && CopyField(info.szUninstTarget, uninstExe);
 
-    CFirewallSettings firewall;
+    std::unique_ptr<CFirewallSettings> pFirewall(m_pFirewallPolicy
+                                                     ? new CFirewallSettings(m_pFirewallPolicy, m_firewallRuleFactory)
+                                                     : new CFirewallSettings());
+    CFirewallSettings& firewall = *pFirewall;
     firewall.RemoveRule(appName.c_str());
     const bool bFirewall = firewall.AddAppRule(mainExe.c_str(), appName.c_str(), mainExe.c_str());
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CInstallMgr::AfterInstall", L"%s add firewall ret=%d",

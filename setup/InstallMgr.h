@@ -8,6 +8,9 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+
+#include "Firewall.h"
 
 // wParam: InstallProgress* allocated by the worker; the receiver deletes it.
 #define WM_INSTALL_PROGRESS (WM_USER + 1001)
@@ -44,6 +47,12 @@ public:
     void SetShortcutOptions(bool bDesktop, bool bQuickLaunch);
     // Starts the worker running the whole sequence; returns at once.
     void BeginInstallThread();
+    // Registers the firewall rule through this policy (and rule factory)
+    // instead of the system's policy object; for tests. Not owned.
+    void SetFirewallPolicy(INetFwPolicy2* pPolicy, CFirewallSettings::RuleFactory ruleFactory) {
+        m_pFirewallPolicy = pPolicy;
+        m_firewallRuleFactory = std::move(ruleFactory);
+    }
     // Worker handle, INVALID_HANDLE_VALUE before BeginInstallThread.
     HANDLE GetThreadHandle() const { return m_hThread; }
 
@@ -66,4 +75,6 @@ private:
     bool m_bDesktopShortcut;
     bool m_bQuickLaunchShortcut;
     HANDLE m_hThread;
+    INetFwPolicy2* m_pFirewallPolicy = nullptr;
+    CFirewallSettings::RuleFactory m_firewallRuleFactory;
 };
