@@ -19,17 +19,23 @@ constexpr size_t kScriptChars = 4096;
 // Tries before giving up when every generated name already exists.
 constexpr int kFolderAttempts = 8;
 
-// Systems without the OWNER RIGHTS alias (XP) get the list without it.
-constexpr wchar_t kPrivateFolderSddlNoOwnerRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Fallbacks: the same list without owner, for a token that may not make
+// Administrators the owner; and each without the OWNER RIGHTS entry, for
+// systems that lack that alias (XP).
+constexpr wchar_t kSddlNoOwnerRights[] = L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr wchar_t kSddlUnowned[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
+constexpr wchar_t kSddlUnownedNoOwnerRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
+// The first of two access lists that this system understands.
 class LocalSecurityDescriptor {
 public:
-    LocalSecurityDescriptor()
+    LocalSecurityDescriptor(const wchar_t* sddl, const wchar_t* fallback)
     {
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSelfDeleteFolderSddl, SDDL_REVISION_1, &m_pSd,
-                                                                  nullptr))
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderSddlNoOwnerRights,
-                                                                 SDDL_REVISION_1, &m_pSd, nullptr);
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &m_pSd, nullptr))
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(fallback, SDDL_REVISION_1, &m_pSd, nullptr);
+        m_sa.nLength = sizeof(m_sa);
+        m_sa.lpSecurityDescriptor = m_pSd;
+        m_sa.bInheritHandle = FALSE;
     }
     ~LocalSecurityDescriptor()
     {
@@ -38,10 +44,11 @@ public:
     }
     LocalSecurityDescriptor(const LocalSecurityDescriptor&) = delete;
     LocalSecurityDescriptor& operator=(const LocalSecurityDescriptor&) = delete;
-    PSECURITY_DESCRIPTOR Get() const { return m_pSd; }
+    SECURITY_ATTRIBUTES* Attributes() { return m_pSd ? &m_sa : nullptr; }
 
 private:
     PSECURITY_DESCRIPTOR m_pSd = nullptr;
+    SECURITY_ATTRIBUTES m_sa = {};
 };
 
 class FileHandle {
@@ -114,9 +121,11 @@ std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstri
                                    const std::function<std::wstring()>& nameSource)
 {
     const std::wstring base = WithoutTrailingBackslash(tempDir);
-    LocalSecurityDescriptor sd;
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
-    SECURITY_ATTRIBUTES* psa = (sd.Get() && IsAdministrator()) ? &sa : nullptr;
+    const bool bLockDown = IsAdministrator();
+    LocalSecurityDescriptor owned(kSelfDeleteFolderSddl, kSddlNoOwnerRights);
+    LocalSecurityDescriptor unowned(kSddlUnowned, kSddlUnownedNoOwnerRights);
+    if (bLockDown && !owned.Attributes() && !unowned.Attributes())
+        return std::wstring();
 
     std::wstring folder;
     for (int attempt = 0; attempt < kFolderAttempts && folder.empty(); ++attempt) {
@@ -124,7 +133,15 @@ std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstri
         if (name.empty())
             return std::wstring();
         const std::wstring candidate = PathJoin(base, name);
-        if (CreateDirectoryW(candidate.c_str(), psa))
+        BOOL made = FALSE;
+        if (!bLockDown) {
+            made = CreateDirectoryW(candidate.c_str(), nullptr);
+        } else {
+            made = owned.Attributes() && CreateDirectoryW(candidate.c_str(), owned.Attributes());
+            if (!made && (!owned.Attributes() || GetLastError() == ERROR_INVALID_OWNER) && unowned.Attributes())
+                made = CreateDirectoryW(candidate.c_str(), unowned.Attributes());
+        }
+        if (made)
             folder = candidate;
         else if (GetLastError() != ERROR_ALREADY_EXISTS)
             return std::wstring();

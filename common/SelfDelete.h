@@ -26,11 +26,13 @@ void ScheduleSelfDelete();
 std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::wstring& programDir,
                                    const std::wstring& scriptPath);
 
-// Access list of the private folder, inherited by the script: full control
-// for SYSTEM and Administrators only; OWNER RIGHTS (OW) takes away the owner's
-// implicit right to rewrite the list, in case the owner is the user rather
-// than Administrators. Used when the program runs as an administrator.
-constexpr wchar_t kSelfDeleteFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
+// Security of the private folder when the program runs as an administrator:
+// owned by Administrators, with a protected access list, inherited by the
+// script, that gives full control to SYSTEM and Administrators only. OWNER
+// RIGHTS (OW) also takes away an owner's implicit right to rewrite the list,
+// should the folder end up owned by the user after all.
+constexpr wchar_t kSelfDeleteFolderSddl[] =
+    L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
 
 // Creates a new private folder in tempDir (no trailing backslash needed) and
 // writes the script "_uninstall_acc.bat" into it as a new file. nameSource

@@ -173,8 +173,9 @@ TEST_F(SelfDeleteTest, NothingIsWrittenWhenEveryNameIsTaken)
 }
 
 // Whether a token of this user gets `desired` to an object with the private
-// folder's access list. elevated false: the Administrators membership only
-// denies, as in a program of the same user that is not elevated.
+// folder's access list. elevated false: as in a program of the same user
+// that is not elevated, the Administrators membership only denies and the
+// administrator's privileges are gone.
 bool MayAccess(DWORD desired, bool elevated)
 {
     HANDLE process = nullptr;
@@ -184,25 +185,19 @@ bool MayAccess(DWORD desired, bool elevated)
     AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins);
     SID_AND_ATTRIBUTES disable = {admins, 0};
     HANDLE token = nullptr;
-    if (elevated)
+    if (elevated) {
         EXPECT_TRUE(DuplicateToken(process, SecurityImpersonation, &token));
-    else {
+    } else {
         HANDLE restricted = nullptr;
-        EXPECT_TRUE(CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
+        EXPECT_TRUE(
+            CreateRestrictedToken(process, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
         EXPECT_TRUE(DuplicateToken(restricted, SecurityImpersonation, &token));
         CloseHandle(restricted);
     }
 
-    // Owned by the user, the case the OWNER RIGHTS entry is there for.
-    char userBuf[256];
-    DWORD size = 0;
-    GetTokenInformation(process, TokenUser, userBuf, sizeof(userBuf), &size);
-    LPWSTR user = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(userBuf)->User.Sid, &user);
-    const std::wstring sddl = L"O:" + std::wstring(user) + L"G:" + user + kSelfDeleteFolderSddl;
-    LocalFree(user);
     PSECURITY_DESCRIPTOR sd = nullptr;
-    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr));
+    EXPECT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(kSelfDeleteFolderSddl, SDDL_REVISION_1, &sd, nullptr));
 
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     PRIVILEGE_SET privileges;
@@ -222,14 +217,14 @@ TEST(SelfDeleteFolderAccess, OnlyAdministratorsMayAddReplaceOrDelete)
 {
     // Under Wine files keep no access list of their own, so the list itself
     // is checked here; Windows applies it to the folder and, inherited, to the script.
-    for (DWORD right : {FILE_ADD_FILE, FILE_DELETE_CHILD, FILE_WRITE_DATA, FILE_APPEND_DATA, DELETE,
-                        static_cast<DWORD>(WRITE_OWNER)}) {
+    const DWORD rights[] = {FILE_ADD_FILE, FILE_DELETE_CHILD, FILE_WRITE_DATA, FILE_APPEND_DATA,
+                            DELETE,        WRITE_DAC,         WRITE_OWNER};
+    for (DWORD right : rights) {
         EXPECT_FALSE(MayAccess(right, false)) << std::hex << right;
         EXPECT_TRUE(MayAccess(right, true)) << std::hex << right;
     }
-    // Reading (and running) the script stays possible for everyone it was made for.
-    EXPECT_TRUE(MayAccess(FILE_READ_DATA, false));
-    EXPECT_TRUE(MayAccess(FILE_READ_DATA, true));
+    // The elevated program itself reads and runs the script.
+    EXPECT_TRUE(MayAccess(FILE_READ_DATA | FILE_EXECUTE, true));
 }
 
 // Starts the probe program from `folder` and waits for it to exit.
