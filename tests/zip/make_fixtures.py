@@ -68,7 +68,7 @@ class Entry:
                  dos=(2020, 5, 17, 10, 20, 30), local_extra=b'', central_extra=b'',
                  password=None, check_from_time=False):
         self.name = name if isinstance(name, bytes) else name.encode(GBK)
-        self.data = data if isinstance(data, bytes) else data.encode()
+        self.data = data if isinstance(data, bytes) else data.encode(GBK)
         self.method = method
         self.host = host
         self.ext_attr = ext_attr
@@ -152,7 +152,7 @@ def name_rules(folder):
     """Names the stripping rules turn into relative names: all accepted."""
     names = ['C:\\Windows\\x.dll', '\\a\\b.txt', 'a\\..\\b.txt', 'x/../y/../z.txt', '/abs/unix.txt',
              'D:/drive/slash.txt', 'p/..\\q.txt', 'deep\\..\\..\\dots\\..\\n.txt',
-             'sub/dir/file.txt', '中文目录/说明.txt', './dot/here.txt']
+             'sub/dir/file.txt', '中文目录/说明.txt', './dot/here.txt', 'a/b/../../../up.txt']
     write(folder, 'names.zip', build_zip([Entry(n, 'content of ' + n) for n in names]))
 
 
@@ -161,7 +161,7 @@ HOSTILE = {
     'dotdot_back': '..\\evil.txt',
     'dotdot_slash': '../evil.txt',
     'dotdot_after_rule': 'a\\..\\..\\evil.txt',
-    'dotdot_deep': 'a/b/../../../evil.txt',
+    'dotdot_deep': 'a/b/../..',
     'dotdot_mixed': 'a/b\\..\\../evil.txt',
     'dotdot_drive': 'C:..\\evil.txt',
     'dotdot_drive_root': 'C:\\..\\evil.txt',
@@ -265,6 +265,7 @@ def folders_only(folder):
     entries = [Entry(n, '', ext_attr=0x10) for n in ('top/', 'top/inner/', 'other/', 'top/inner/deepest/')]
     write(folder, 'folders.zip', build_zip(entries))
     write(folder, 'zero.zip', build_zip([]))
+    write(folder, 'zero_comment.zip', build_zip([])[:-2] + struct.pack('<H', 7) + b'comment')
 
 
 def encrypted(folder, tmp):
@@ -352,8 +353,13 @@ def malformed(folder):
     struct.pack_into('<I', z, len(z) - 6, 0x7FFFFFF0)
     write(d, 'cd_offset_past_end.zip', bytes(z))
     z = bytearray(build_zip([Entry('a.txt', 'a')]))
-    struct.pack_into('<HH', z, len(z) - 12, 9, 9)
+    struct.pack_into('<HH', z, len(z) - 14, 9, 9)
     write(d, 'count_lies.zip', bytes(z))
+    z = bytearray(build_zip([Entry('a.txt', 'a')]))
+    struct.pack_into('<H', z, len(z) - 12, 9)
+    write(d, 'count_differs.zip', bytes(z))
+    # end record cut inside its fixed part
+    write(d, 'end_record_cut.zip', build_zip([Entry('a.txt', 'a')])[:-10])
     write(d, 'not_a_zip.zip', b'this is not an archive at all' * 10)
     write(d, 'empty_file.zip', b'')
 

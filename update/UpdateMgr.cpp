@@ -1,0 +1,152 @@
+#include "UpdateMgr.h"
+
+#include <process.h>
+
+#include <memory>
+
+#include "IniSettings.h"
+#include "Log.h"
+#include "PathUtils.h"
+#include "Process.h"
+#include "Product.h"
+#include "RegSettings.h"
+#include "ZipManager.h"
+
+HWND g_hUpdateWnd = nullptr;
+std::wstring CUpdateMgr::m_strMainExePath;
+
+namespace {
+
+const wchar_t kLogSource[] = L"UpdateMgr";
+
+#define UPDATE_LOG(level, func, fmt, ...) \
+    WriteLog((level), kLogSource, __LINE__, func, L"%s " fmt, func, ##__VA_ARGS__)
+
+// The worker's own handle. Whoever takes it out (the worker at its end, or
+// the destructor ending a worker that still runs) closes it, so the handle is
+// never used after it was closed.
+HANDLE volatile g_hUpdateThread = INVALID_HANDLE_VALUE;
+
+HANDLE TakeThreadHandle() {
+    return static_cast<HANDLE>(InterlockedExchangePointer(const_cast<PVOID volatile*>(&g_hUpdateThread),
+                                                          INVALID_HANDLE_VALUE));
+}
+
+// Fixed waits of the sequence, in milliseconds.
+const DWORD kStartDelayMs = 1000;
+const DWORD kFirstReportDelayMs = 3000;
+const DWORD kReportDelayMs = 1000;
+const DWORD kAfterExtractionMs = 2000;
+// How long the worker lets an ended program take to go before it unpacks
+// over the program's files.
+const DWORD kExitWaitMs = 5000;
+
+// Ends the first process with this executable name and waits for it to go.
+void EndProgram(const wchar_t* exeName) {
+    DWORD pid = 0;
+    if (!FindProcessByName(exeName, pid)) return;
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!h) return;
+    if (TerminateProcess(h, 0)) WaitForSingleObject(h, kExitWaitMs);
+    CloseHandle(h);
+}
+
+// Open, root, extraction; 1 when all three succeed.
+int ExtractPackage(const std::wstring& zipFile, const std::wstring& root) {
+    CZipManager zip;
+    if (!zip.Open(zipFile.c_str())) return 0;
+    if (!zip.SetExtractRoot(root.c_str())) return 0;
+    return zip.ExtractAll() ? 1 : 0;
+}
+
+}  // namespace
+
+CUpdateMgr::CUpdateMgr() = default;
+
+CUpdateMgr::~CUpdateMgr() {
+    HANDLE h = TakeThreadHandle();
+    if (h != INVALID_HANDLE_VALUE) {
+        TerminateThread(h, 0);
+        WaitForSingleObject(h, kReportDelayMs);
+        CloseHandle(h);
+    }
+}
+
+HANDLE CUpdateMgr::GetThreadHandle() { return g_hUpdateThread; }
+
+void CUpdateMgr::StartUpdateThread() {
+    UPDATE_LOG(LOG_INFO, L"CUpdateMgr::StartUpdateThread", L"启动线程下载升级包");
+    uintptr_t h = _beginthreadex(nullptr, 0, &CUpdateMgr::DownFileThreadProc, this, CREATE_SUSPENDED, nullptr);
+    if (h == 0) {
+        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::StartUpdateThread", L"创建线程失败");
+        return;
+    }
+    g_hUpdateThread = reinterpret_cast<HANDLE>(h);
+    ResumeThread(reinterpret_cast<HANDLE>(h));
+}
+
+void CUpdateMgr::PostUpdateStatus(const UpdateStatus& status, DWORD delayMs) {
+    HWND target = g_hUpdateWnd;
+    if (!target) return;
+    Sleep(delayMs);
+    UpdateStatus* copy = new UpdateStatus(status);
+    if (!PostMessageW(target, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) delete copy;
+}
+
+void CUpdateMgr::OnDownProgress(double dTotal, double dNow) {
+    UpdateStatus status{1, 0, L""};
+    if (dTotal >= 1) {
+        status.percent = static_cast<int>(dNow * 100 / dTotal);
+        status.text = L"下载中...";
+    }
+    PostUpdateStatus(status, 0);
+}
+
+unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
+    Sleep(kStartDelayMs);
+    EndProgram(Product::kMainExe);
+    EndProgram(Product::kUninstExe);
+    if (!pParam) {
+        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::DownFileThreadProc", L"线程参数错误");
+        return static_cast<unsigned>(-1);
+    }
+
+    const std::wstring updateFolder = PathJoin(m_strMainExePath, Product::kUpdateFolder);
+    PostUpdateStatus(UpdateStatus{2, 10, L"开始升级..."}, kFirstReportDelayMs);
+
+    const std::wstring zipFile = PathJoin(updateFolder, Product::kUpdateZip);
+    const int ret = ExtractPackage(zipFile, m_strMainExePath);
+    UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"解压文件 strZipFile=[%s] m_strMainExePath=[%s] ret=[%d]",
+               zipFile.c_str(), m_strMainExePath.c_str(), ret);
+
+    if (ret == 1) {
+        // Read after extraction: the package may bring its own version file.
+        const std::wstring upgradeIni = PathJoin(updateFolder, Product::kUpdateIni);
+        const std::wstring version = ReadIniString(upgradeIni, Product::kSecConfig, Product::kKeyVersion, L"");
+        const std::wstring versionStr = ReadIniString(upgradeIni, Product::kSecConfig, Product::kKeyVersionStr, L"");
+        UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc",
+                   L"ini文件读取版本号写入注册表 szUpgradeIniFile=[%s], version=[%s] versionStr=[%s]",
+                   upgradeIni.c_str(), version.c_str(), versionStr.c_str());
+
+        std::unique_ptr<CRegSettings> productKey(new CRegSettings(HKEY_LOCAL_MACHINE, Product::kRegProductKey));
+        if (productKey->IsOpen()) {
+            productKey->WriteString(Product::kValVersion, version.c_str());
+            productKey->WriteString(Product::kValVersionStr, versionStr.c_str());
+        }
+        WriteIniString(PathJoin(m_strMainExePath, Product::kConfigIni), Product::kSecConfig, Product::kKeyVersion,
+                       version.c_str());
+
+        PostUpdateStatus(UpdateStatus{2, 100, L"解压完成..."}, kReportDelayMs);
+        Sleep(kAfterExtractionMs);
+        RemoveDirTree(updateFolder);
+        PostUpdateStatus(UpdateStatus{4, 100, L"升级成功..."}, kReportDelayMs);
+        productKey.reset();
+    } else {
+        PostUpdateStatus(UpdateStatus{3, 100, L"解压失败..."}, kReportDelayMs);
+        RemoveDirTree(updateFolder);
+    }
+
+    HANDLE self = TakeThreadHandle();
+    if (self != INVALID_HANDLE_VALUE) CloseHandle(self);
+    return 0;
+}
