@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <io.h>
+#include <share.h>
 
 #include "LockHelper.h"
 #include "PathUtils.h"
@@ -75,9 +76,9 @@ void WriteLog(int level, const wchar_t* /*sourceFile*/, int /*line*/, const wcha
 bool LocalFileHandler::Open(const std::string& path, const char* mode)
 {
     Close();
-    if (fopen_s(&m_pFile, path.c_str(), mode) != 0) {
-        m_pFile = nullptr;
-    }
+    // fopen_s's sharing (others may read, not write) through _fsopen: the
+    // secure-CRT names are missing from the system runtime of Windows XP.
+    m_pFile = _fsopen(path.c_str(), mode, _SH_DENYWR);
     return m_pFile != nullptr;
 }
 
