@@ -122,6 +122,19 @@ TEST(Log, LineHasThreadTimeTagAndMessageInGbkWithCrLf)
     EXPECT_NE(bytes[0], '\xFF');
 }
 
+TEST(Log, MacroPrefixesTheFunctionName)
+{
+    const ProcessLog& log = TheLog();
+    std::string marker = Marker("macro");
+    std::wstring w = ToWide(marker);
+    KELO_LOG(LOG_ERROR, L"CUpdateMgr::DownFileThreadProc", L"step=%d %s", 7, w.c_str());
+    std::string line = LineWith(WaitFor(log.path, marker), marker);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(line, m, kPrefix)) << line;
+    EXPECT_EQ(m[9], "ERROR");
+    EXPECT_EQ(line.substr(m.length(0)), "CUpdateMgr::DownFileThreadProc step=7 " + marker);
+}
+
 TEST(Log, LevelsAndTags)
 {
     const ProcessLog& log = TheLog();
