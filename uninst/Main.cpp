@@ -1,4 +1,50 @@
-// Entry of the uninstaller. The farewell dialog is not built yet: the program starts and ends.
+// Entry of the uninstaller: one copy at a time, its own folder as the current
+// folder, log lines to the debugger output only (the uninstaller writes no
+// file of its own), then the farewell dialog until it closes.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return 0; }
+#include <string>
+
+#include "Log.h"
+#include "PathUtils.h"
+#include "Product.h"
+#include "SingleInstance.h"
+#include "UninstDlg.h"
+
+using namespace DuiLib;
+
+namespace {
+
+// Window rectangle before the layout's own size takes over.
+constexpr int kInitialWidth = 710;
+constexpr int kInitialHeight = 470;
+// WS_VISIBLE | WS_OVERLAPPEDWINDOW and WS_EX_APPWINDOW | WS_EX_STATICEDGE.
+constexpr DWORD kDialogStyle = 0x10CF0000;
+constexpr DWORD kDialogExStyle = 0x00060000;
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
+    // A second start only brings the first window to the front.
+    if (IsAnotherInstanceRunning(Product::kUninstMutex, UninstWindowTitle().c_str())) return 0;
+
+    ::SetCurrentDirectoryW(GetModuleDir().c_str());
+
+    CLog& log = CLog::GetInstance();
+    log.SetDebugOutput(true);
+    log.Start();
+
+    CPaintManagerUI::SetInstance(hInstance);
+    CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"UninstSkin");
+    CWndShadow::Initialize(hInstance);
+
+    // The dialog deletes itself when its window is destroyed and then posts
+    // the quit message that ends the loop below.
+    CUninstDlg* pDlg = new CUninstDlg(Product::kReportHost);
+    const std::wstring title = UninstWindowTitle();
+    pDlg->Create(NULL, title.c_str(), kDialogStyle, kDialogExStyle, 0, 0, kInitialWidth, kInitialHeight);
+    pDlg->CenterWindow();
+    ::ShowWindow(pDlg->GetHWND(), SW_SHOW);
+    CPaintManagerUI::MessageLoop();
+    return 0;
+}
