@@ -392,6 +392,7 @@ def update_packages(folder):
     write(d, 'zero.zip', build_zip([]))
     write(d, 'hostile.zip', build_zip([Entry('readme.txt', 'x'), Entry('..\\evil.txt', 'escaped!')]))
     write(d, 'replaces_file.zip', build_zip([Entry('locked.dat', 'new content')]))
+    write(d, 'replaces_two.zip', build_zip([Entry('locked.dat', 'new content'), Entry('locked2.dat', 'new content')]))
     broken = bytearray(build_zip([Entry('broken.txt', TEXT)]))
     broken[40:60] = b'\xFF' * 20
     write(d, 'broken.zip', bytes(broken[:len(broken) - 30]))
