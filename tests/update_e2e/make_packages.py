@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Update packages of the updater's end-to-end tests, as the application
+would download them: a folder holding "Update.zip" and "update.ini".
+
+    make_packages.py <out dir> <stand-in KeloPdfReader.exe>
+
+    good/     a new build of the application (the stand-in again), a notes
+              file and a file in a subfolder; version 1002 / "1.0.0.2"
+    broken/   "Update.zip" that is no zip archive at all
+"""
+import os
+import sys
+import zipfile
+
+STAMP = (2024, 5, 6, 7, 8, 10)
+VERSION_INI = "[CONFIG]\r\nversion=1002\r\nversion_str=1.0.0.2\r\n"
+
+
+def entry(zf, name, data):
+    info = zipfile.ZipInfo(name, STAMP)
+    info.compress_type = zipfile.ZIP_DEFLATED
+    info.external_attr = 0x20  # FILE_ATTRIBUTE_ARCHIVE
+    info.create_system = 0
+    zf.writestr(info, data)
+
+
+def write_package(folder, zip_bytes_or_builder):
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "Update.zip")
+    tmp = path + ".tmp"
+    if callable(zip_bytes_or_builder):
+        with zipfile.ZipFile(tmp, "w") as zf:
+            zip_bytes_or_builder(zf)
+    else:
+        with open(tmp, "wb") as f:
+            f.write(zip_bytes_or_builder)
+    os.replace(tmp, path)
+    with open(os.path.join(folder, "update.ini"), "w", newline="") as f:
+        f.write(VERSION_INI)
+
+
+def main():
+    out, standin = sys.argv[1], sys.argv[2]
+    app = open(standin, "rb").read()
+
+    def good(zf):
+        entry(zf, "KeloPdfReader.exe", app)
+        entry(zf, "update_notes.txt", b"KeloPDF 1.0.0.2\r\n")
+        entry(zf, "plugins/pdfcore.dat", b"core 1.0.0.2\r\n" * 64)
+
+    write_package(os.path.join(out, "good"), good)
+    write_package(os.path.join(out, "broken"), b"This is not a zip archive.\r\n" * 8)
+
+
+if __name__ == "__main__":
+    main()
