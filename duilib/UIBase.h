@@ -65,32 +65,33 @@ struct DUI_MSGMAP {
     const DUI_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DUI_DECLARE_MESSAGE_MAP()                                 \
-private:                                                          \
-    static const DUI_MSGMAP_ENTRY _messageEntries[];              \
-protected:                                                        \
-    static const DUI_MSGMAP messageMap;                           \
-    static const DUI_MSGMAP* _GetBaseMessageMap();         \
-public:                                                           \
-    static const DUI_MSGMAP* _GetThisMessageMap();         \
-    virtual const DUI_MSGMAP* GetMessageMap() const;
+#define DUI_DECLARE_MESSAGE_MAP()                                         \
+private:                                                                  \
+    static const DuiLib::DUI_MSGMAP_ENTRY _messageEntries[];              \
+protected:                                                                \
+    static const DuiLib::DUI_MSGMAP messageMap;                           \
+    static const DuiLib::DUI_MSGMAP* _GetBaseMessageMap();                \
+public:                                                                   \
+    static const DuiLib::DUI_MSGMAP* _GetThisMessageMap();                \
+    virtual const DuiLib::DUI_MSGMAP* GetMessageMap() const;
 
-#define DUI_BEGIN_MESSAGE_MAP(theClass, baseClass)                                                    \
-    const DUI_MSGMAP* theClass::_GetBaseMessageMap() { return baseClass::_GetThisMessageMap(); } \
-    const DUI_MSGMAP* theClass::_GetThisMessageMap() { return &theClass::messageMap; }           \
-    const DUI_MSGMAP* theClass::GetMessageMap() const { return &theClass::messageMap; }                 \
-    const DUI_MSGMAP theClass::messageMap = {&theClass::_GetBaseMessageMap, &theClass::_messageEntries[0]}; \
-    const DUI_MSGMAP_ENTRY theClass::_messageEntries[] = {
+#define DUI_BEGIN_MESSAGE_MAP(theClass, baseClass)                                                            \
+    const DuiLib::DUI_MSGMAP* theClass::_GetBaseMessageMap() { return baseClass::_GetThisMessageMap(); }      \
+    const DuiLib::DUI_MSGMAP* theClass::_GetThisMessageMap() { return &theClass::messageMap; }                \
+    const DuiLib::DUI_MSGMAP* theClass::GetMessageMap() const { return &theClass::messageMap; }               \
+    const DuiLib::DUI_MSGMAP theClass::messageMap = {&theClass::_GetBaseMessageMap,                           \
+                                                     &theClass::_messageEntries[0]};                          \
+    const DuiLib::DUI_MSGMAP_ENTRY theClass::_messageEntries[] = {
 
-#define DUI_END_MESSAGE_MAP() {NULL, NULL, DuiSig_end, (DuiLib::DUI_PMSG)0}};
+#define DUI_END_MESSAGE_MAP() {NULL, NULL, DuiLib::DuiSig_end, (DuiLib::DUI_PMSG)0}};
 
 // Every notification of one type, from any control.
 #define DUI_ON_MSGTYPE(msgtype, memberFxn) \
-    {msgtype, _T(""), DuiSig_vn, static_cast<DuiLib::DUI_PMSG>(&memberFxn)},
+    {msgtype, _T(""), DuiLib::DuiSig_vn, static_cast<DuiLib::DUI_PMSG>(&memberFxn)},
 
 // Notifications of one type from the control of one name.
 #define DUI_ON_MSGTYPE_CTRNAME(msgtype, ctrname, memberFxn) \
-    {msgtype, ctrname, DuiSig_vn, static_cast<DuiLib::DUI_PMSG>(&memberFxn)},
+    {msgtype, ctrname, DuiLib::DuiSig_vn, static_cast<DuiLib::DUI_PMSG>(&memberFxn)},
 
 #define DUI_ON_CLICK_CTRNAME(ctrname, memberFxn) DUI_ON_MSGTYPE_CTRNAME(DUI_MSGTYPE_CLICK, ctrname, memberFxn)
 

@@ -123,15 +123,13 @@ CControlUI* CContainerUI::FindControl(FINDCONTROLPROC Proc, LPVOID pData, UINT u
         return NULL;
     }
     const POINT pt = *static_cast<LPPOINT>(pData);
-    RECT rcInner = InnerRect();
     const bool bInside = ::PtInRect(&m_rcItem, pt) != FALSE;
-    const bool bInsideInner = ::PtInRect(&rcInner, pt) != FALSE;
     if (m_bMouseChildEnabled) {
-        // Later children are drawn on top, so they are hit first. Floating
-        // children may lie outside this container and are tested anyway.
+        // Later children are drawn on top, so they are hit first. Every
+        // child is asked: floating controls (also those of a child) may lie
+        // outside this container.
         for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
             CControlUI* p = *it;
-            if (!p->IsFloat() && !bInsideInner) continue;
             CControlUI* pResult = p->FindControl(Proc, pData, uFlags);
             if (pResult != NULL) return pResult;
         }
@@ -187,12 +185,14 @@ void CContainerUI::DoPaint(HDC hDC, const RECT& rcPaint) {
     RECT rcInner = InnerRect();
     RECT rcChildClip = {0, 0, 0, 0};
     const bool bInner = ::IntersectRect(&rcChildClip, &rcPaint, &rcInner) != FALSE;
+    // Floating children clip to what the window paints, not to this container.
+    RECT rcWindowPaint = m_pManager ? m_pManager->GetPaintRect() : rcPaint;
     for (CControlUI* p : m_items) {
         if (!p->IsVisible()) continue;
         if (p->IsFloat())
-            p->DoPaint(hDC, rcPaint);
-        else if (bInner)
-            p->DoPaint(hDC, rcChildClip);
+            p->DoPaint(hDC, rcWindowPaint);
+        else
+            p->DoPaint(hDC, bInner ? rcChildClip : RECT{0, 0, 0, 0});
     }
     if (bSelf) {
         ::IntersectRect(&m_rcPaint, &rcPaint, &m_rcItem);

@@ -9,6 +9,30 @@
 
 namespace DuiLib {
 
+namespace {
+
+// DrawText, and word-wrapped text centred (or bottom-aligned) as a block,
+// which DrawTextW itself only does for single lines.
+void DrawLabelText(HDC hDC, CPaintManagerUI* pManager, RECT rc, const RECT& rcClip, LPCTSTR pstrText, DWORD dwColor,
+                   int iFont, UINT uStyle) {
+    if ((uStyle & DT_SINGLELINE) == 0 && (uStyle & (DT_VCENTER | DT_BOTTOM)) != 0) {
+        RECT rcCalc = {0, 0, rc.right - rc.left, 0};
+        CRenderEngine::DrawText(hDC, pManager, rcCalc, rcClip, pstrText, dwColor, iFont, uStyle | DT_CALCRECT);
+        int spare = (rc.bottom - rc.top) - (rcCalc.bottom - rcCalc.top);
+        if (spare > 0) rc.top += (uStyle & DT_BOTTOM) ? spare : spare / 2;
+        uStyle &= ~(DT_VCENTER | DT_BOTTOM);
+    }
+    CRenderEngine::DrawText(hDC, pManager, rc, rcClip, pstrText, dwColor, iFont, uStyle);
+}
+
+RECT Inset(const RECT& rcItem, const RECT& rcPadding) {
+    RECT rc = {rcItem.left + rcPadding.left, rcItem.top + rcPadding.top, rcItem.right - rcPadding.right,
+               rcItem.bottom - rcPadding.bottom};
+    return rc;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- CLabelUI
 
 CLabelUI::CLabelUI()
@@ -58,11 +82,8 @@ void CLabelUI::SetTextPadding(RECT rc) {
 }
 
 SIZE CLabelUI::EstimateSize(SIZE szAvailable) {
-    if (m_cxyFixed.cy == 0 && m_pManager != NULL) {
-        TFontInfo* pFont = m_pManager->GetFontInfo(m_iFont);
-        int cy = (pFont ? pFont->tm.tmHeight : 12) + 8;
-        return SIZE{m_cxyFixed.cx, cy};
-    }
+    // No size of its own: a label without a fixed size takes what its
+    // layout gives it.
     return CControlUI::EstimateSize(szAvailable);
 }
 
@@ -78,12 +99,8 @@ DWORD CLabelUI::TextColorFor(DWORD dwStateColor) const {
 
 void CLabelUI::PaintText(HDC hDC) {
     if (m_sText.IsEmpty()) return;
-    RECT rc = m_rcItem;
-    rc.left += m_rcTextPadding.left;
-    rc.right -= m_rcTextPadding.right;
-    rc.top += m_rcTextPadding.top;
-    rc.bottom -= m_rcTextPadding.bottom;
-    CRenderEngine::DrawText(hDC, m_pManager, rc, m_rcPaint, m_sText, TextColorFor(0), m_iFont, m_uTextStyle);
+    DrawLabelText(hDC, m_pManager, Inset(m_rcItem, m_rcTextPadding), m_rcPaint, m_sText, TextColorFor(0), m_iFont,
+                  m_uTextStyle);
 }
 
 void CLabelUI::SetAttribute(LPCTSTR pstrName, LPCTSTR pstrValue) {
@@ -254,12 +271,8 @@ void CButtonUI::PaintText(HDC hDC) {
         dwState = m_dwPushedTextColor;
     else if (m_uButtonState & UISTATE_HOT)
         dwState = m_dwHotTextColor;
-    RECT rc = m_rcItem;
-    rc.left += m_rcTextPadding.left;
-    rc.right -= m_rcTextPadding.right;
-    rc.top += m_rcTextPadding.top;
-    rc.bottom -= m_rcTextPadding.bottom;
-    CRenderEngine::DrawText(hDC, m_pManager, rc, m_rcPaint, m_sText, TextColorFor(dwState), m_iFont, m_uTextStyle);
+    DrawLabelText(hDC, m_pManager, Inset(m_rcItem, m_rcTextPadding), m_rcPaint, m_sText, TextColorFor(dwState),
+                  m_iFont, m_uTextStyle);
 }
 
 void CButtonUI::SetAttribute(LPCTSTR pstrName, LPCTSTR pstrValue) {
@@ -369,13 +382,8 @@ void COptionUI::PaintStatusImage(HDC hDC) {
 void COptionUI::PaintText(HDC hDC) {
     if (m_bSelected && m_dwSelectedTextColor && IsEnabled()) {
         if (m_sText.IsEmpty()) return;
-        RECT rc = m_rcItem;
-        rc.left += m_rcTextPadding.left;
-        rc.right -= m_rcTextPadding.right;
-        rc.top += m_rcTextPadding.top;
-        rc.bottom -= m_rcTextPadding.bottom;
-        CRenderEngine::DrawText(hDC, m_pManager, rc, m_rcPaint, m_sText, m_dwSelectedTextColor, m_iFont,
-                                m_uTextStyle);
+        DrawLabelText(hDC, m_pManager, Inset(m_rcItem, m_rcTextPadding), m_rcPaint, m_sText, m_dwSelectedTextColor,
+                      m_iFont, m_uTextStyle);
         return;
     }
     CButtonUI::PaintText(hDC);

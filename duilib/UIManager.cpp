@@ -22,6 +22,8 @@ struct Globals {
     CDuiString resourceZipName;
     bool bCachedZip = false;
     CZipArchive zip;
+    const void* pZipSource = NULL;  // the memory the archive was read from
+    size_t nZipSource = 0;
     std::map<std::wstring, TImageInfo*> images;
     std::map<std::wstring, CDuiString> fontFaces;
     std::vector<CPaintManagerUI*> managers;
@@ -150,6 +152,7 @@ struct CPaintManagerUI::Data {
     RECT sizeBox = {0, 0, 0, 0};
     RECT caption = {0, 0, 0, 0};
     POINT ptLastMouse = {-1, -1};
+    RECT rcPaintWindow = {0, 0, 0, 0};  // the area being painted, for floating controls
 
     std::map<int, TFontInfo*> fonts;
     TFontInfo* pDefaultFont = NULL;
@@ -247,6 +250,7 @@ void CPaintManagerUI::Init(HWND hWnd) {
 
 HWND CPaintManagerUI::GetPaintWindow() const { return m_p->hWnd; }
 HDC CPaintManagerUI::GetPaintDC() const { return m_p->hDcPaint; }
+const RECT& CPaintManagerUI::GetPaintRect() const { return m_p->rcPaintWindow; }
 POINT CPaintManagerUI::GetMousePos() const { return m_p->ptLastMouse; }
 
 SIZE CPaintManagerUI::GetClientSize() const {
@@ -367,11 +371,18 @@ static void ForgetImages() {
 
 void CPaintManagerUI::SetResourceZip(LPVOID pVoid, unsigned int len, LPCTSTR pstrName) {
     Globals& g = G();
+    // Every window of a program names the same resource: read it once.
+    if (pVoid != NULL && g.zip.IsOpen() && pVoid == g.pZipSource && len == g.nZipSource) return;
     ForgetImages();
-    if (g.zip.OpenMemory(pVoid, len)) {
+    g.pZipSource = pVoid;
+    g.nZipSource = len;
+    if (pVoid != NULL && g.zip.OpenMemory(pVoid, len)) {
         g.resourceZipName = (pstrName && *pstrName) ? pstrName : L"membuffer";
         g.bCachedZip = true;
     } else {
+        g.zip.Close();
+        g.pZipSource = NULL;
+        g.nZipSource = 0;
         g.resourceZipName.Empty();
         g.bCachedZip = false;
     }
@@ -381,6 +392,8 @@ void CPaintManagerUI::SetResourceZip(LPCTSTR pstrZip, bool bCachedResourceZip) {
     Globals& g = G();
     ForgetImages();
     g.zip.Close();
+    g.pZipSource = NULL;
+    g.nZipSource = 0;
     CDuiString sPath = g.resourcePath + pstrZip;
     if (pstrZip && g.zip.OpenFile(sPath)) {
         g.resourceZipName = pstrZip;
@@ -727,6 +740,8 @@ bool CPaintManagerUI::TranslateMessage(const LPMSG pMsg) {
 void CPaintManagerUI::Term() {
     ForgetImages();
     G().zip.Close();
+    G().pZipSource = NULL;
+    G().nZipSource = 0;
     G().resourceZipName.Empty();
 }
 
@@ -821,6 +836,7 @@ void CPaintManagerUI::Paint() {
         RECT rcClient = {0, 0, sz.cx, sz.cy};
         ::IntersectRect(&rcPaint, &rcPaint, &rcClient);
         CRenderEngine::DrawColor(m_p->hDcOffscreen, rcPaint, rcPaint, 0xFFFFFFFF);
+        m_p->rcPaintWindow = rcPaint;
         m_p->pRoot->DoPaint(m_p->hDcOffscreen, rcPaint);
         ::BitBlt(hdc, rcPaint.left, rcPaint.top, rcPaint.right - rcPaint.left, rcPaint.bottom - rcPaint.top,
                  m_p->hDcOffscreen, rcPaint.left, rcPaint.top, SRCCOPY);
@@ -844,6 +860,7 @@ void CPaintManagerUI::PaintLayered() {
     if (!m_p->layeredImage.IsEmpty()) {
         CRenderEngine::DrawImageString(m_p->hDcOffscreen, this, rcClient, rcClient, m_p->layeredImage);
     }
+    m_p->rcPaintWindow = rcClient;
     m_p->pRoot->DoPaint(m_p->hDcOffscreen, rcClient);
     BLENDFUNCTION bf = {AC_SRC_OVER, 0, m_p->layeredOpacity, AC_SRC_ALPHA};
     POINT ptSrc = {0, 0};

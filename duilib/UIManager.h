@@ -32,6 +32,9 @@ public:
     HWND GetPaintWindow() const;
     // A memory device context of the window, for measuring text.
     HDC GetPaintDC() const;
+    // The part of the window the current WM_PAINT draws (floating controls
+    // clip only to this, not to their parents).
+    const RECT& GetPaintRect() const;
     POINT GetMousePos() const;
     SIZE GetClientSize() const;
 

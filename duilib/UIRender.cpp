@@ -63,7 +63,9 @@ bool GetCanvas(HDC hDC, Canvas& c) {
     c.w = ds.dsBm.bmWidth;
     c.h = ds.dsBm.bmHeight < 0 ? -ds.dsBm.bmHeight : ds.dsBm.bmHeight;
     c.stride = ds.dsBm.bmWidthBytes;
-    c.topDown = ds.dsBmih.biHeight < 0;
+    // Every canvas of the library is created top-down; the sign of
+    // dsBmih.biHeight is not reliable (Wine reports it positive).
+    c.topDown = true;
     return true;
 }
 

@@ -184,13 +184,10 @@ LRESULT WindowImplBase::OnCreate(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lPar
     case UILIB_ZIPRESOURCE: {
         HINSTANCE hInst = CPaintManagerUI::GetResourceDll();
         HRSRC hResource = ::FindResourceW(hInst, GetResourceID(), L"ZIPRES");
-        if (hResource != NULL) {
-            HGLOBAL hGlobal = ::LoadResource(hInst, hResource);
-            DWORD dwSize = ::SizeofResource(hInst, hResource);
-            if (hGlobal != NULL && dwSize > 0) {
-                CPaintManagerUI::SetResourceZip(::LockResource(hGlobal), dwSize, GetZIPFileName());
-            }
-        }
+        HGLOBAL hGlobal = hResource ? ::LoadResource(hInst, hResource) : NULL;
+        DWORD dwSize = hResource ? ::SizeofResource(hInst, hResource) : 0;
+        // Without the resource no archive is loaded (not another window's).
+        CPaintManagerUI::SetResourceZip(hGlobal && dwSize ? ::LockResource(hGlobal) : NULL, dwSize, GetZIPFileName());
         break;
     }
     case UILIB_ZIP:

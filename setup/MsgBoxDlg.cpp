@@ -1,5 +1,7 @@
 #include "MsgBoxDlg.h"
 
+#include <cwchar>
+
 using namespace DuiLib;
 
 namespace {
@@ -76,7 +78,11 @@ void CMsgBoxDlg::FitToText(LPCTSTR pstrTitle, LPCTSTR pstrMessage, int nPage) {
     int W = 0, H = 0;
     const int A = Measure(hdc, pstrMessage, 9999).right;
     if (A < kMinWidth - kMarginX) {
-        if (pText) pText->SetTextStyle(DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        // Centred on one line. A message with line breaks keeps them,
+        // centred as a block: on a single line they would show as boxes.
+        const bool bBreaks = wcspbrk(pstrMessage, L"\r\n") != NULL;
+        if (pText) pText->SetTextStyle(bBreaks ? (DT_CENTER | DT_VCENTER | DT_WORDBREAK)
+                                               : (DT_CENTER | DT_VCENTER | DT_SINGLELINE));
         W = kShortWidth;
         H = kShortHeight;
     } else {
