@@ -213,6 +213,7 @@ TEST_F(UninstEngineTest, RemovesEverythingTheInstallationMadeStepByStep)
     // Values and keys below the product key go too (depth first).
     ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, std::wstring(Product::kRegProductKey) + L"\\Sub\\Deeper", L"v",
                              L"1"));
+    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, std::wstring(Product::kRegUninstallKey) + L"\\Sub", L"v", L"1"));
 
     // Two copies of the reader, one whose name differs only in letter case,
     // and the two other programs of the product.
