@@ -47,11 +47,12 @@ bool FitsCopyBuffer(const std::wstring& path) { return path.size() < kCopyPathCh
 // "install.ini" of the setup folder (the current directory), section "CONFIG";
 // an empty value counts as missing.
 std::wstring ReadSetupIni(const wchar_t* key, const wchar_t* def) {
-    const std::wstring ini = PathJoin(L".", Product::kInstallIni);
-    wchar_t full[MAX_PATH] = L"";
-    const DWORD n = GetFullPathNameW(ini.c_str(), MAX_PATH, full, nullptr);
-    const std::wstring path = (n > 0 && n < MAX_PATH) ? std::wstring(full) : ini;
-    const std::wstring value = ReadIniString(path, Product::kSecConfig, key, def, kIniValueChars);
+    // The profile functions look for a relative name in the Windows folder, so
+    // the file is named by its full path; one that does not fit yields the default.
+    wchar_t full[kConfigPathChars] = L"";
+    const DWORD n = GetFullPathNameW(Product::kInstallIni, kConfigPathChars, full, nullptr);
+    if (n == 0 || n >= kConfigPathChars) return def;
+    const std::wstring value = ReadIniString(full, Product::kSecConfig, key, def, kIniValueChars);
     return value.empty() ? std::wstring(def) : value;
 }
 

@@ -494,7 +494,8 @@ TEST_F(InstallEngine, RunningProgramsAreEndedAndTheCopyWaitsThreeSeconds) {
     EXPECT_TRUE(update.WaitExit(5000));
     EXPECT_TRUE(advert.WaitExit(5000));
     // One process per name: of two readers only the first found is ended.
-    Sleep(500);
+    EXPECT_TRUE(WaitFor([&] { return !readerA.IsRunning() || !readerB.IsRunning(); }, 5000));
+    Sleep(300);
     EXPECT_NE(readerA.IsRunning(), readerB.IsRunning());
     EXPECT_TRUE(lowerCase.IsRunning()) << "names are compared case-sensitively";
 }
