@@ -34,8 +34,7 @@ std::wstring UpdateWindowTitle() {
 }
 
 std::wstring FormatRestartCommand(const std::wstring& installDir) {
-    // Not quoted: with blanks in the folder CreateProcessW's own rules for an
-    // unquoted path decide which file runs.
+    // Not quoted: the application reads its arguments from this exact text.
     std::wstring cmd = FormatW(L"%s\\%s %s", installDir.c_str(), Product::kMainExe, Product::kRunUpdateArgs);
     if (cmd.size() >= kCommandChars) cmd.resize(kCommandChars - 1);
     return cmd;
@@ -108,13 +107,18 @@ void CUpdateDlg::StartMainExe() {
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUpdateDlg::StartMainExe", L"%s 解压升级包成功启动主进程 reason=[%s]",
              L"CUpdateDlg::StartMainExe", cmd.c_str());
 
+    // The command line stays unquoted as the application expects it, but the
+    // program is named explicitly: with a blank in the folder an unquoted
+    // path alone would let CreateProcessW try "C:\Program.exe" and the like
+    // first, and this program runs elevated.
+    const std::wstring exe = PathJoin(m_strMainExePath, Product::kMainExe);
     // The application starts in its own folder rather than in the updater's:
     // a process's current folder cannot be removed, and the self-deletion
     // below removes the updater's folder.
     ::SetCurrentDirectoryW(m_strMainExePath.c_str());
     std::vector<wchar_t> cmdLine(cmd.begin(), cmd.end());
     cmdLine.push_back(L'\0');
-    LaunchProcess(NULL, cmdLine.data(), true);
+    LaunchProcess(exe.c_str(), cmdLine.data(), true);
 
     ScheduleSelfDelete();
     Close(1);

@@ -105,6 +105,14 @@ TEST_F(UpdateE2e, UpdateThroughTheApplicationRestartsItWithRunUpdate) {
     SaveScreenshot(hApp, L"update-1-application-before");
     const DWORD firstAppPid = WindowPid(hApp);
 
+    // A program where an unquoted "C:\Program Files\..." command line would
+    // be looked for first: the elevated updater must not start it.
+    const std::wstring decoy = L"C:\\Program.exe";
+    const bool bBlankInFolder = inst.dir.find(L' ') != std::wstring::npos;
+    if (bBlankInFolder) {
+        ASSERT_TRUE(CopyFileW((inst.dir + L"\\" + Product::kMainExe).c_str(), decoy.c_str(), FALSE));
+    }
+
     DWORD updaterPid = 0;
     HWND hStrip = RequestUpdate(updaterPid);
     ASSERT_TRUE(hStrip);
@@ -113,8 +121,12 @@ TEST_F(UpdateE2e, UpdateThroughTheApplicationRestartsItWithRunUpdate) {
     Step("update: the updater runs from %ls", updaterDir.c_str());
     EXPECT_EQ(updaterDir.find(TempFolder() + L"\\KeloUpdate_"), 0u) << ToGbk(updaterDir);
     EXPECT_TRUE(FileExists(inst.dir + L"\\" + Product::kUpdateFolder + L"\\" + Product::kUpdateZip));
+    // Created at 710 x 470, the window takes the layout's size once the layout is loaded.
     RECT rc = {};
-    GetWindowRect(hStrip, &rc);
+    WaitFor([&] {
+        GetWindowRect(hStrip, &rc);
+        return rc.right - rc.left == 400;
+    }, 5000);
     EXPECT_EQ(rc.right - rc.left, 400);
     EXPECT_EQ(rc.bottom - rc.top, 40);
     SaveScreenshot(hStrip, L"update-2-strip");
@@ -135,6 +147,10 @@ TEST_F(UpdateE2e, UpdateThroughTheApplicationRestartsItWithRunUpdate) {
     const std::wstring expected = inst.dir + L"\\" + Product::kMainExe + L" " + Product::kRunUpdateArgs;
     ASSERT_TRUE(WaitFor([&] { return ReadUtf16Lines(record).size() == 2; }, 15000)) << "not restarted";
     EXPECT_EQ(ReadUtf16Lines(record).back(), expected);
+    if (bBlankInFolder) {
+        EXPECT_FALSE(FileExists(decoy + L".cmdline.txt")) << "the updater started " << ToGbk(decoy);
+        DeleteFileW(decoy.c_str());
+    }
     hApp = WaitForTopWindow(Product::kDefaultAppName, 20000, kStandinClass);
     ASSERT_TRUE(hApp);
     Sleep(500);
@@ -148,12 +164,17 @@ TEST_F(UpdateE2e, UpdateThroughTheApplicationRestartsItWithRunUpdate) {
     EXPECT_EQ(ReadIni(inst.dir + L"\\" + Product::kConfigIni, Product::kSecConfig, Product::kKeyVersion), L"1002");
     EXPECT_TRUE(WaitFor([&] { return !DirExists(updaterDir); }, 30000)) << "the updater's folder is still there";
 
-    bool bExtractLine = false;
-    for (const std::wstring& line : ReadAnsiLines(UpdateLogPath()))
+    bool bExtractLine = false, bRestartLine = false;
+    for (const std::wstring& line : ReadAnsiLines(UpdateLogPath())) {
         if (line.find(L"CUpdateMgr::DownFileThreadProc 解压文件") != std::wstring::npos &&
             line.find(L"ret=[1]") != std::wstring::npos)
             bExtractLine = true;
+        if (line.find(L"[INFO]CUpdateDlg::StartMainExe 解压升级包成功启动主进程 reason=[" + expected + L"]") !=
+            std::wstring::npos)
+            bRestartLine = true;
+    }
     EXPECT_TRUE(bExtractLine) << "no extraction line in update.log";
+    EXPECT_TRUE(bRestartLine) << "no restart line in update.log";
     RemoveTree(delivery);
 }
 
