@@ -104,7 +104,6 @@ constexpr wchar_t kDumpSuffix[] = L".dmp";
 
 // Skinned windows: each program's skin folder, skin archive name, archive
 // resource id (resource type "ZIPRES") and window icon group id.
-constexpr wchar_t kSkinResourceType[] = L"ZIPRES";
 constexpr wchar_t kSetupSkinFolder[]  = L"SetupSkin\\";
 constexpr wchar_t kSetupSkinZip[]     = L"SetupSkin.zip";
 constexpr unsigned kSetupSkinResId    = 105;

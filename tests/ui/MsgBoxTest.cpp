@@ -46,6 +46,29 @@ POINT ButtonPoint(int W, int H, const std::wstring& name) {
     return POINT{W / 2, y};  // btnSingleYes, btnSingleOk
 }
 
+// This process's message box (other test programs may show theirs).
+struct BoxSearch {
+    HWND hFound;
+};
+
+BOOL CALLBACK FindOwnBox(HWND hWnd, LPARAM lParam) {
+    wchar_t cls[32] = {};
+    GetClassNameW(hWnd, cls, 32);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    if (wcscmp(cls, L"MsgBoxDlg") == 0 && pid == GetCurrentProcessId()) {
+        reinterpret_cast<BoxSearch*>(lParam)->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND OwnMsgBox() {
+    BoxSearch s = {NULL};
+    EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&s));
+    return s.hFound;
+}
+
 // The user, on a thread of its own.
 class CUser {
 public:
@@ -71,7 +94,7 @@ private:
         HWND hBox = NULL;
         for (int i = 0; i < 200 && hBox == NULL; ++i) {
             Sleep(50);
-            HWND h = FindWindowW(L"MsgBoxDlg", NULL);
+            HWND h = OwnMsgBox();
             // ShowModal has started when it disabled the owner.
             if (h && IsWindowVisible(h) && !IsWindowEnabled(m_hOwner)) hBox = h;
         }
@@ -149,7 +172,7 @@ TEST_P(MsgBoxButtonTest, EveryButtonClosesWithItsCode) {
     }
     EXPECT_EQ(code, c.code);
     EXPECT_TRUE(IsWindowEnabled(Owner())) << "the owner works again";
-    EXPECT_EQ(FindWindowW(L"MsgBoxDlg", NULL), static_cast<HWND>(NULL));
+    EXPECT_EQ(OwnMsgBox(), static_cast<HWND>(NULL));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -189,7 +212,7 @@ TEST_F(MsgBoxTest, TheSystemCloseCommandClosesWithoutAButtonCode) {
     UINT code = ShowMsgBox(Owner(), L"提示", kShortText, MSGBOX_PAGE_OK);
     user.reset();
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(FindWindowW(L"MsgBoxDlg", NULL), static_cast<HWND>(NULL));
+    EXPECT_EQ(OwnMsgBox(), static_cast<HWND>(NULL));
 }
 
 TEST_F(MsgBoxTest, PicturesOfTheFourPages) {

@@ -170,7 +170,9 @@ BOOL CALLBACK FindShadowProc(HWND hWnd, LPARAM lParam) {
     ShadowSearch* s = reinterpret_cast<ShadowSearch*>(lParam);
     wchar_t cls[64] = {};
     GetClassNameW(hWnd, cls, 64);
-    if (wcscmp(cls, L"DuiLibWndShadow") != 0) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    if (wcscmp(cls, L"DuiLibWndShadow") != 0 || pid != GetCurrentProcessId()) return TRUE;
     // The shadow sits right below its window in the Z order.
     if (GetWindow(hWnd, GW_HWNDPREV) == s->hParent) {
         s->hFound = hWnd;
