@@ -16,9 +16,22 @@ using namespace uitest;
 
 namespace {
 
+// One owner window (the setup dialog's layout) for all boxes of the run.
+CTestWnd* g_pOwner = nullptr;
+
 class MsgBoxEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { InitLibrary(); }
+    void SetUp() override {
+        InitLibrary();
+        g_pOwner = new CTestWnd(L"KeloUiMsgBoxOwner", L"SetupDlg.xml", kSetupZipId, L"SetupSkin.zip");
+        g_pOwner->withShadow = false;
+        g_pOwner->CreateLikeProgram(20, 20);
+    }
+    void TearDown() override {
+        if (IsWindow(g_pOwner->GetHWND())) DestroyWindow(g_pOwner->GetHWND());
+        delete g_pOwner;
+        g_pOwner = nullptr;
+    }
 };
 ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new MsgBoxEnvironment);
 
@@ -139,19 +152,8 @@ private:
 
 class MsgBoxTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_owner.reset(new CTestWnd(L"KeloUiMsgBoxOwner", L"SetupDlg.xml", kSetupZipId, L"SetupSkin.zip"));
-        m_owner->withShadow = false;
-        m_owner->CreateLikeProgram(20, 20);
-        ASSERT_TRUE(IsWindow(m_owner->GetHWND()));
-    }
-    void TearDown() override {
-        if (IsWindow(m_owner->GetHWND())) DestroyWindow(m_owner->GetHWND());
-        Pump(50);
-        m_owner.reset();
-    }
-    HWND Owner() { return m_owner->GetHWND(); }
-    std::unique_ptr<CTestWnd> m_owner;
+    void SetUp() override { ASSERT_TRUE(IsWindow(Owner())); }
+    HWND Owner() { return g_pOwner->GetHWND(); }
 };
 
 struct ButtonCase {
