@@ -409,12 +409,12 @@ bool IsAbove(HWND a, HWND b) {
     return false;
 }
 
-void PostClick(HWND hWnd, int x, int y) {
+void PostClick(HWND hWnd, int x, int y, DWORD afterMs) {
     const LPARAM lp = MAKELPARAM(x, y);
     PostMessageW(hWnd, WM_MOUSEMOVE, 0, lp);
     PostMessageW(hWnd, WM_LBUTTONDOWN, MK_LBUTTON, lp);
     PostMessageW(hWnd, WM_LBUTTONUP, 0, lp);
-    Sleep(300);
+    Sleep(afterMs);
 }
 
 void TypeText(HWND hEdit, const std::wstring& text) {
@@ -504,11 +504,11 @@ static bool WritePng(const std::wstring& path, int w, int h, std::vector<DWORD>&
     return ok;
 }
 
-bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin) {
+bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin, DWORD settleMs) {
     const std::wstring dir = ArtifactsDir();
     if (dir.empty() || !IsWindow(hWnd)) return false;
     SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    Sleep(500);
+    Sleep(settleMs);
     RECT rc = {};
     GetWindowRect(hWnd, &rc);
     InflateRect(&rc, margin, margin);

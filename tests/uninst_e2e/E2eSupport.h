@@ -86,8 +86,9 @@ std::vector<HWND> ChildWindows(HWND hWnd);
 // True when a is above b in the Z order of top-level windows.
 bool IsAbove(HWND a, HWND b);
 
-// A mouse move, button down and button up at a client point.
-void PostClick(HWND hWnd, int x, int y);
+// A mouse move, button down and button up at a client point; then waits
+// afterMs for the program to handle them.
+void PostClick(HWND hWnd, int x, int y, DWORD afterMs = 300);
 // Each UTF-16 unit as a posted WM_CHAR ("\r" is the Enter key).
 void TypeText(HWND hEdit, const std::wstring& text);
 // Alt+F4 as the window receives it: the system close command.
@@ -98,8 +99,9 @@ void PostAltF4(HWND hWnd);
 // The Windows path of $KELO_ARTIFACTS; empty if unset.
 std::wstring ArtifactsDir();
 // Captures the screen around the window (margin pixels each side, for the
-// shadow) into $KELO_ARTIFACTS/<name>.png. The window is put on top first.
-bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin = 24);
+// shadow) into $KELO_ARTIFACTS/<name>.png. The window is put on top first
+// and given settleMs to repaint.
+bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin = 24, DWORD settleMs = 500);
 // Pixels of the window's screen rectangle (0x00RRGGBB), for comparisons.
 std::vector<DWORD> CapturePixels(HWND hWnd);
 // Prints a step of a scenario to stdout (the main command shows them).

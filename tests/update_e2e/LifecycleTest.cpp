@@ -107,8 +107,9 @@ TEST(Lifecycle, InstallStartUpdateUninstall) {
     PostClick(hSetup, kSetupBack.x, kSetupBack.y);
     Sleep(500 + pause);
     Step("   clicking \"立即安装\"");
-    PostClick(hSetup, kSetupInstall.x, kSetupInstall.y);
-    SaveScreenshot(hSetup, L"03-setup-progress", 24);
+    PostClick(hSetup, kSetupInstall.x, kSetupInstall.y, 0);
+    Sleep(150);
+    SaveScreenshot(hSetup, L"03-setup-progress", 24, 50);
     summary.Check(WaitFor([] { return HklmKeyExists(Product::kRegUninstallKey); }, 60000),
                   "the setup program registered the uninstall entry");
     Sleep(1500 + pause);
