@@ -54,6 +54,11 @@ case "$cmd" in
     WINEPREFIX=$root/template "$WINELOADER" wineboot -i >"$root/wineboot.log" 2>&1
     WINEPREFIX=$root/template "$WINESERVER" -w
     [ -d "$root/template/drive_c/windows" ] || { echo "harness: wineboot failed" >&2; cat "$root/wineboot.log" >&2; exit 1; }
+    # Wine links the user's shell folders (Desktop, Documents, ...) to the
+    # Unix home; tests must not write there, nor share them between prefixes.
+    for l in "$root"/template/drive_c/users/*/*; do
+      if [ -L "$l" ]; then rm -f "$l"; mkdir -p "$l"; fi
+    done
     cp -a "$root/template" "$root/prefix"
     echo "harness: prefix ready ($KELO_ARCH, display $DISPLAY)"
     ;;
