@@ -158,6 +158,14 @@ void RaiseTextLimit(CRichEditUI* pEdit, DWORD dwBytes) {
     if (dwBytes > kDefaultLimit) pEdit->SetLimitText(static_cast<int>(dwBytes + 1));
 }
 
+// Streaming leaves the caret, and the view, at the end of the text; the
+// reader starts at its beginning.
+void ShowFromTop(CRichEditUI* pEdit) {
+    pEdit->SetSel(0, 0);
+    HWND hNative = pEdit->GetNativeWindow();
+    if (hNative != NULL) ::SendMessageW(hNative, WM_VSCROLL, SB_TOP, 0);
+}
+
 }  // namespace
 
 DUI_BEGIN_MESSAGE_MAP(CSetupDlg, CWinBaseEx)
@@ -336,6 +344,7 @@ void CSetupDlg::LoadLicenseText() {
         es.pfnCallback = StreamFromMemory;
         pEdit->StreamIn(SF_RTF | SFF_SELECTION, es);
         CRenderEngine::FreeBuffer(pData);
+        ShowFromTop(pEdit);
         return;
     }
 
@@ -351,6 +360,7 @@ void CSetupDlg::LoadLicenseText() {
     es.pfnCallback = StreamFromFile;
     const bool bText = EndsWith(strFile, L".txt");
     pEdit->StreamIn((bText ? SF_TEXT : SF_RTF) | SFF_SELECTION, es);
+    ShowFromTop(pEdit);
 }
 
 void CSetupDlg::SelectInstallPath() {
