@@ -90,7 +90,7 @@ class GalleryTest : public ::testing::TestWithParam<PageCase> {};
 
 TEST_P(GalleryTest, PageDrawsAndIsKeptAsAPicture) {
     const PageCase& c = GetParam();
-    std::unique_ptr<CTestWnd> w(new CTestWnd(L"KeloUiGallery", c.layout, c.zipId, c.zipName));
+    TestWndPtr w(new CTestWnd(L"KeloUiGallery", c.layout, c.zipId, c.zipName));
     w->CreateLikeProgram(120, 90);
     HWND h = w->GetHWND();
     ASSERT_TRUE(IsWindow(h));
@@ -111,11 +111,18 @@ TEST_P(GalleryTest, PageDrawsAndIsKeptAsAPicture) {
         ASSERT_NE(ctl, nullptr);
         EXPECT_GT(InkIn(shot, h, ctl->GetPos()), 20) << "no text drawn in " << testing::PrintToString(std::wstring(name));
     }
-    // The shadow: darker just outside the window than farther out.
-    DWORD nearEdge = shot.At(rc.left + 200, rc.bottom + 3);
-    DWORD farOut = shot.At(rc.left + 200, rc.bottom + 22);
-    EXPECT_LT(G(nearEdge) + 8, G(farOut)) << "no shadow below the window: " << std::hex << nearEdge << " vs " << farOut;
+    // The shadow darkens what lies just outside the window: compare with the
+    // same place once the window (and its shadow) is gone.
+    ASSERT_NE(FindShadowOf(h), static_cast<HWND>(NULL));
     DestroyWindow(h);
+    Pump(300);
+    RECT rcShot = {shot.x, shot.y, shot.x + shot.w, shot.y + shot.h};
+    Shot bare = CaptureRect(rcShot);
+    for (POINT pt : {POINT{rc.left + 200, rc.bottom + 3}, POINT{rc.right + 3, rc.top + 20}}) {
+        DWORD with = shot.At(pt.x, pt.y), without = bare.At(pt.x, pt.y);
+        EXPECT_LT(G(with) + 8, G(without)) << "no shadow at " << pt.x - rc.left << "," << pt.y - rc.top << ": "
+                                           << std::hex << with << " vs " << without;
+    }
 }
 
 const SIZE kSetupSize = {640, 400};

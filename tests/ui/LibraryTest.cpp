@@ -37,7 +37,7 @@ protected:
         Pump(50);
         m_wnd.reset();
     }
-    std::unique_ptr<CTestWnd> m_wnd;
+    TestWndPtr m_wnd;
 };
 
 // ---------------------------------------------------------------- skins and names

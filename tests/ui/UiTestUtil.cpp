@@ -98,17 +98,13 @@ DWORD Shot::At(int sx, int sy) const {
     return px[static_cast<size_t>(ly) * w + lx] & 0xFFFFFF;
 }
 
-Shot Capture(HWND hWnd, int margin) {
+Shot CaptureRect(const RECT& rc) {
     Shot shot;
-    SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    Pump(400);
-    RECT rc = {};
-    GetWindowRect(hWnd, &rc);
-    InflateRect(&rc, margin, margin);
     shot.x = rc.left;
     shot.y = rc.top;
     shot.w = rc.right - rc.left;
     shot.h = rc.bottom - rc.top;
+    if (shot.w <= 0 || shot.h <= 0) return shot;
     HDC hScreen = GetDC(NULL);
     HDC hMem = CreateCompatibleDC(hScreen);
     HBITMAP hbm = CreateCompatibleBitmap(hScreen, shot.w, shot.h);
@@ -127,6 +123,16 @@ Shot Capture(HWND hWnd, int margin) {
     DeleteObject(hbm);
     DeleteDC(hMem);
     ReleaseDC(NULL, hScreen);
+    return shot;
+}
+
+Shot Capture(HWND hWnd, int margin) {
+    SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Pump(400);
+    RECT rc = {};
+    GetWindowRect(hWnd, &rc);
+    InflateRect(&rc, margin, margin);
+    Shot shot = CaptureRect(rc);
     SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     return shot;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct Shot {
 // Captures the screen around a window (margin pixels on each side, for the
 // shadow). The window is made topmost for the capture.
 Shot Capture(HWND hWnd, int margin);
+// Captures a screen rectangle as it is.
+Shot CaptureRect(const RECT& rc);
 // Writes a capture as $KELO_ARTIFACTS/<name>.png; false without artefacts dir.
 bool SavePng(const Shot& shot, const std::wstring& name);
 
@@ -108,6 +111,15 @@ private:
     UINT m_nZipId;
     std::wstring m_zipName;
 };
+
+// Owns a test window object: the window goes before the object does.
+struct WndDeleter {
+    void operator()(CTestWnd* p) const {
+        if (IsWindow(p->GetHWND())) DestroyWindow(p->GetHWND());
+        delete p;
+    }
+};
+typedef std::unique_ptr<CTestWnd, WndDeleter> TestWndPtr;
 
 // Sets up DuiLib as the programs' start-up does (instance, resource path,
 // shadow support). Call once per test program.
