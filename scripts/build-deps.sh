@@ -21,6 +21,10 @@
 # other output goes to stderr:   prefix=$(scripts/build-deps.sh | tail -1)
 set -euo pipefail
 
+# The whole script is one brace group: bash reads it completely before running
+# it, so a build that is running (or waiting for the lock) is not disturbed when
+# the file is edited meanwhile.
+{
 # stdout is reserved for the final prefix line.
 exec 3>&1 1>&2
 
@@ -43,6 +47,9 @@ CXX_X=$HOST-g++-win32
 SYSROOT=/usr/$HOST
 ZLIB_A=$SYSROOT/lib/libz.a
 JOBS=2
+# The programs run on Windows XP and later: the DLLs must not import
+# functions that XP lacks (SRW locks, BCryptGenRandom, ...).
+WINNT_FLAG=-D_WIN32_WINNT=0x0501
 # OpenSSL's configuration and module folders on Windows. They live under the
 # Windows folder, which only administrators can write, so an elevated program
 # never picks up a planted openssl.cnf or module; configuration is not loaded
@@ -81,10 +88,6 @@ done
 [ -f "$ZLIB_A" ] || die "$ZLIB_A is missing (package libz-mingw-w64-dev)"
 
 mkdir -p "$root" "$root/sources"
-# Several builds may start at once (each developer's configure step): one
-# builds, the others wait and then find the finished prefix.
-exec 9>"$root/.lock"
-flock 9
 
 # ---------------------------------------------------------------- sources
 
@@ -112,9 +115,10 @@ source_versions() {
 # Picks the newest version of a source package whose files can be had: from
 # the download cache, else downloaded now. A version the archive failed to
 # serve is not asked for again for a day (mirrors sometimes list security
-# updates before they serve the files). Prints the version.
+# updates before they serve the files). Prints the version. With a second
+# argument "cached", fails instead of downloading.
 resolve_source() {
-  local pkg=$1 v d tmp
+  local pkg=$1 mode=${2:-} v d tmp
   while read -r v; do
     [ -n "$v" ] || continue
     d="$root/sources/${pkg}_${v//:/%}"
@@ -122,6 +126,7 @@ resolve_source() {
     if [ -f "$d.unavailable" ] && [ -n "$(find "$d.unavailable" -mmin -1440 2>/dev/null)" ]; then
       continue
     fi
+    [ "$mode" != cached ] || return 1
     tmp="$d.tmp.$$"
     rm -rf "$tmp"; mkdir -p "$tmp"
     log "downloading source $pkg=$v"
@@ -151,10 +156,6 @@ declare -A ver
 if ! command -v dpkg-source >/dev/null || [ -z "$(source_versions googletest)" ]; then
   die "apt knows no source packages: deb-src entries are needed (scripts/install-packages.sh adds them)"
 fi
-for p in "${pkgs[@]}"; do
-  ver[$p]=$(resolve_source "$p") || die "no version of source package $p could be downloaded"
-done
-
 pkgver() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo none; }
 toolchain_desc=$(
   echo "gcc-mingw-w64-$PKG_ARCH-win32=$(pkgver gcc-mingw-w64-$PKG_ARCH-win32)"
@@ -163,24 +164,54 @@ toolchain_desc=$(
   echo "binutils-mingw-w64-$PKG_ARCH=$(pkgver binutils-mingw-w64-$PKG_ARCH)"
   echo "libz-mingw-w64-dev=$(pkgver libz-mingw-w64-dev)"
 )
-versions_desc=$(for p in "${pkgs[@]}"; do echo "$p=${ver[$p]}"; done)
-key=$( { echo "$only"; [ "$arch" = i686 ] || echo "$arch"; echo "$versions_desc"; echo "$toolchain_desc"
-         sha256sum <"$self"; sha256sum <"$here/check-imports.sh"; } | sha256sum | cut -c1-16)
-[ "$only" = gtest ] && key="gtest-$key"
-[ "$arch" = i686 ] || key="$arch-$key"
-prefix="$root/$key"
+script_sums=$(sha256sum <"$self"; sha256sum <"$here/check-imports.sh")
+# Sets versions_desc, key and prefix from the resolved versions in ver.
+compute_key() {
+  versions_desc=$(for p in "${pkgs[@]}"; do echo "$p=${ver[$p]}"; done)
+  key=$( { echo "$only"; [ "$arch" = i686 ] || echo "$arch"; echo "$versions_desc"
+           echo "$toolchain_desc"; echo "$script_sums"; } | sha256sum | cut -c1-16)
+  [ "$only" = gtest ] && key="gtest-$key"
+  [ "$arch" = i686 ] || key="$arch-$key"
+  prefix="$root/$key"
+}
+reuse_if_complete() {
+  if [ $force -eq 0 ] && [ -f "$prefix/.complete" ]; then
+    log "cached: $prefix"
+    echo "$prefix" >&3
+    exit 0
+  fi
+}
 
-if [ $force -eq 0 ] && [ -f "$prefix/.complete" ]; then
-  log "cached: $prefix"
-  echo "$prefix" >&3
-  exit 0
-fi
+# Fast path without the lock: sources known, prefix built (another build,
+# e.g. for the other architecture, may hold the lock for minutes).
+cached_all=1
+for p in "${pkgs[@]}"; do
+  ver[$p]=$(resolve_source "$p" cached) || { cached_all=0; break; }
+done
+if [ $cached_all -eq 1 ]; then compute_key; reuse_if_complete; fi
+
+# Several builds may start at once (each developer's configure step): one
+# builds, the others wait and then find the finished prefix.
+exec 9>"$root/.lock"
+flock 9
+for p in "${pkgs[@]}"; do
+  ver[$p]=$(resolve_source "$p") || die "no version of source package $p could be downloaded"
+done
+compute_key
+reuse_if_complete
 
 # ---------------------------------------------------------------- build
 
 start=$(date +%s)
 work="$work_base/$key"
-rm -rf "$work"
+# Only the latest build's tree is kept (for its logs); no build is running
+# while the lock is held.
+for d in "$work_base"/*; do
+  case "${d##*/}" in
+    ????????????????|gtest-????????????????|x86_64-????????????????|x86_64-gtest-????????????????)
+      rm -rf "$d" ;;
+  esac
+done
 mkdir -p "$work/logs"
 stage="$root/.building-$key.$$"
 rm -rf "$root"/.building-"$key".*
@@ -237,7 +268,7 @@ cmake_build() {   # srcdir builddir [cmake args...]
 # thread model does not have. With that runtime it gets a Win32 manual-reset
 # event instead; everything else in GoogleTest already uses Win32 primitives.
 patch_gtest_notification() {
-  local gt=$1 hdr="$1/include/gtest/internal/gtest-port.h" src="$1/src/gtest-port.cc"
+  local hdr="$1/include/gtest/internal/gtest-port.h" src="$1/src/gtest-port.cc"
   perl -0pi -e '
     s{(#if GTEST_IS_THREADSAFE\n// Some platforms don.t support including these threading related headers\.\n)}{// MinGW libstdc++ without gthreads (win32 thread model): no <mutex>.
 #if GTEST_OS_WINDOWS && defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
@@ -322,7 +353,7 @@ build_minizip() {
   ! grep -q 'define NOUNCRYPT' "$mz/unzip.c" || die "could not enable decryption in unzip.c"
   # No UNICODE: iowin32.c then serves narrow names through the A functions,
   # and wide names through fill_win32_filefunc64W.
-  local cflags=(-O2 -DNDEBUG -Wall -Wno-unused-variable -Wno-unused-but-set-variable -I"$mz")
+  local cflags=(-O2 -DNDEBUG "$WINNT_FLAG" -Wall -Wno-unused-variable -Wno-unused-but-set-variable -I"$mz")
   local f mlog="$work/logs/minizip.log"
   for f in unzip ioapi iowin32 zip mztools miniunz; do
     "$CC_X" "${cflags[@]}" -c "$mz/$f.c" -o "$o/$f.o" 2>>"$mlog" ||
@@ -374,7 +405,7 @@ build_openssl() {
                    MODULESDIR="$WIN_OPENSSLDIR/ossl-modules")
   step openssl-configure env -C "$src" CC=gcc-win32 CXX=g++-win32 AR=ar RANLIB=ranlib RC=windres \
     perl Configure $OSSL_TARGET --cross-compile-prefix=$HOST- --prefix="$stage" --libdir=lib \
-      shared no-tests no-autoload-config no-module
+      shared no-tests no-autoload-config no-module "$WINNT_FLAG"
   step openssl-build make -C "$src" -j "$JOBS" build_libs "${ossl_dirs[@]}"
   step openssl-install make -C "$src" install_dev "${ossl_dirs[@]}"
   [ -f "$stage/bin/libeay32.dll" ] && [ -f "$stage/bin/ssleay32.dll" ] ||
@@ -395,7 +426,7 @@ build_curl() {
   step curl cmake_build "$src" "$work/build-curl" \
     -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
     -DPICKY_COMPILER=OFF \
-    -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc" \
+    -DCMAKE_C_FLAGS="$WINNT_FLAG" -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc" \
     -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DCURL_WINDOWS_SSPI=OFF \
     -DOPENSSL_ROOT_DIR="$stage" -DOPENSSL_INCLUDE_DIR="$stage/include" \
     -DOPENSSL_CRYPTO_LIBRARY="$stage/lib/libcrypto.dll.a" \
@@ -510,9 +541,9 @@ step link-checks link_checks
 
 if [ "$only" = all ]; then
   log "checking import tables"
-  "$here/check-imports.sh" --arch "$arch" --needs libeay32.dll --needs ssleay32.dll "$stage/bin/libcurl.dll"
-  "$here/check-imports.sh" --arch "$arch" --needs libeay32.dll "$stage/bin/ssleay32.dll"
-  "$here/check-imports.sh" --arch "$arch" "$stage/bin/libeay32.dll" "$stage/bin/miniunz.exe"
+  "$here/check-imports.sh" --arch "$arch" --xp --needs libeay32.dll --needs ssleay32.dll "$stage/bin/libcurl.dll"
+  "$here/check-imports.sh" --arch "$arch" --xp --needs libeay32.dll "$stage/bin/ssleay32.dll"
+  "$here/check-imports.sh" --arch "$arch" --xp "$stage/bin/libeay32.dll" "$stage/bin/miniunz.exe"
   "$here/check-imports.sh" --arch "$arch" --list "$stage"/bin/*.dll "$stage/bin/miniunz.exe"
 fi
 
@@ -523,3 +554,5 @@ mv "$stage" "$prefix"
 rm -rf "$prefix.old.$$" "$work"
 log "built $prefix in $(( $(date +%s) - start )) s"
 echo "$prefix" >&3
+exit 0
+}

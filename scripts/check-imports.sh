@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the import tables of Windows executables and DLLs.
 #
-# usage: check-imports.sh [--arch i686|x86_64] [--gui] [--needs NAME.dll]... [--list] FILE...
+# usage: check-imports.sh [--arch i686|x86_64] [--gui] [--xp] [--needs NAME.dll]... [--list] FILE...
 #
 # Every FILE must be a PE32 image for i386 (with --arch x86_64: PE32+ for
 # x86-64, the test build on machines without 32-bit support) and must not import a MinGW
@@ -10,6 +10,9 @@
 # upstream name (libcrypto-*, libssl-*, libcurl-*): the suite ships only
 # "libeay32.dll", "ssleay32.dll" and "libcurl.dll".
 #   --gui          every FILE must also be a Windows GUI subsystem program
+#   --xp           no FILE may import a function or DLL known to exist only
+#                  from Windows Vista on (SRW locks, condition variables,
+#                  InitOnce, GetTickCount64, bcrypt.dll, inet_pton, ...)
 #   --needs NAME   every FILE must import NAME (case-insensitive); repeatable
 #   --list         print each file's imported DLL names
 # Exits 0 when all files pass, 1 when any check fails, 2 on usage errors.
@@ -17,12 +20,14 @@ set -euo pipefail
 
 arch=i686
 gui=0
+xp=0
 list=0
 needs=()
 files=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --gui) gui=1 ;;
+    --xp) xp=1 ;;
     --arch) [ $# -ge 2 ] || { echo "check-imports: --arch wants i686 or x86_64" >&2; exit 2; }
             arch=$2; shift ;;
     --list) list=1 ;;
@@ -37,7 +42,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ ${#files[@]} -eq 0 ]; then
-  echo "usage: check-imports.sh [--gui] [--needs NAME.dll]... [--list] FILE..." >&2
+  echo "usage: check-imports.sh [--arch i686|x86_64] [--gui] [--xp] [--needs NAME.dll]... [--list] FILE..." >&2
   exit 2
 fi
 case "$arch" in
@@ -51,6 +56,10 @@ command -v "$OBJDUMP" >/dev/null || { echo "check-imports: $OBJDUMP not found" >
 # Lower-case glob patterns of DLL names no shipped image may import.
 forbidden=('libgcc_s_*.dll' 'libstdc++-*.dll' 'libwinpthread-*.dll' 'zlib1.dll'
            'libcrypto-*.dll' 'libssl-*.dll' 'libcurl-*.dll')
+
+# Imports that Windows XP does not have (a common, not a complete, list).
+vista_dlls=('bcrypt.dll' 'ncrypt.dll' 'api-ms-win-*.dll' 'dwmapi.dll')
+vista_functions='^(AcquireSRWLock(Exclusive|Shared)|ReleaseSRWLock(Exclusive|Shared)|TryAcquireSRWLock(Exclusive|Shared)|InitializeSRWLock|InitializeConditionVariable|SleepConditionVariable(CS|SRW)|WakeConditionVariable|WakeAllConditionVariable|InitOnce(ExecuteOnce|BeginInitialize|Complete|Initialize)|GetTickCount64|InitializeCriticalSectionEx|CreateSymbolicLink[AW]|GetFinalPathNameByHandle[AW]|CancelIoEx|GetFileInformationByHandleEx|SetFileInformationByHandle|Fls(Alloc|Free|GetValue|SetValue)|QueryFullProcessImageName[AW]|GetErrorMode|CompareStringEx|LCIDToLocaleName|LocaleNameToLCID|GetLocaleInfoEx|RegDeleteTree[AW]|RegGetValue[AW]|SHGetKnownFolderPath|inet_pton|inet_ntop|InetPton[AW]|InetNtop[AW]|WSAPoll|if_nametoindex|if_indextoname)$'
 
 failed=0
 fail() { echo "check-imports: $1: $2" >&2; failed=1; }
@@ -70,6 +79,20 @@ for f in "${files[@]}"; do
       fail "$f" "subsystem is ${subsystem:-unknown}, not 00000002 (Windows GUI)"
   fi
   imports=$(awk '$1 == "DLL" && $2 == "Name:" { print $3 }' <<<"$dump")
+  if [ $xp -eq 1 ]; then
+    while IFS= read -r dll; do
+      [ -n "$dll" ] || continue
+      for pat in "${vista_dlls[@]}"; do
+        # shellcheck disable=SC2053
+        if [[ $dll == $pat ]]; then fail "$f" "imports $dll (not on Windows XP)"; fi
+      done
+    done <<<"$(tr '[:upper:]' '[:lower:]' <<<"$imports")"
+    # Import table entries: "<tab>vma<tab>hint  Name" below each "DLL Name:".
+    newer=$(awk '/DLL Name:/ { dll = $3; next }
+                 /^\t[0-9a-f]+\t/ && dll != "" { print dll ":" $NF }' <<<"$dump" |
+            awk -F: -v re="$vista_functions" '$2 ~ re { print $1 "!" $2 }' | sort -u | tr '\n' ' ')
+    [ -z "$newer" ] || fail "$f" "imports functions Windows XP lacks: $newer"
+  fi
   lower=$(tr '[:upper:]' '[:lower:]' <<<"$imports")
   if [ $list -eq 1 ]; then
     echo "$f: $(tr '\n' ' ' <<<"$imports")"
