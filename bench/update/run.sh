@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Updater benchmark: the updater's whole run (less the engine's fixed waits
+# of 8 s) against CZipManager unpacking the same package alone, under the
+# same Wine; medians of the runs, reported as a ratio. The package is the
+# zip benchmark's (about 2,000 entries, 200 MB unpacked).
+#   bench/update/run.sh <build folder> [runs (default 5)]
+# The build folder must hold bin/update_bench.exe (target update_bench),
+# Update.exe, DuiLib.dll and the stand-in KeloPdfReader.exe. KELO_ARCH picks
+# the Wine flavour (default: from the build); WINEPREFIX, when set, is used
+# instead of a fresh prefix.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$(cd "$1" && pwd)
+runs=${2:-5}
+if [ -z "${KELO_ARCH:-}" ]; then
+  if file "$build/bin/update_bench.exe" | grep -q 'x86-64'; then KELO_ARCH=x86_64; else KELO_ARCH=i686; fi
+fi
+export KELO_ARCH
+source "$top/scripts/wine-env.sh"
+
+work=$(mktemp -d /tmp/kelo-updatebench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+python3 "$top/bench/zip/make_package.py" "$work/pkg.zip" "$work/checks.zip"
+echo "package: $(unzip -Z1 "$work/pkg.zip" | wc -l) entries, $(du -m "$work/pkg.zip" | cut -f1) MB zipped"
+
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX=$work/prefix
+  "$WINELOADER" wineboot -i >/dev/null 2>&1
+  "$WINESERVER" -w
+fi
+# The updater shows a window: a virtual screen unless one is given.
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 141 180); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    trap 'kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+    export DISPLAY=:$n
+    sleep 1
+    break
+  done
+fi
+
+# Windows paths with backslashes: the updater takes its folder as given.
+win() { local p="Z:$1"; echo "${p//\//\\}"; }
+"$WINELOADER" "$build/bin/update_bench.exe" "$(win "$work/pkg.zip")" "$(win "$build/bin")" "$(win "$work/out")" "$runs"
+"$WINESERVER" -k 2>/dev/null || true
+"$WINESERVER" -w 2>/dev/null || true
