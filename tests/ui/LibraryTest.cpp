@@ -116,6 +116,25 @@ TEST_F(WindowTest, UpdateStripIsALayeredWindow) {
     EXPECT_STREQ(w->Find<CLabelUI>(L"txtStatus")->GetText(), L"KeloPDF正在升级...");
 }
 
+TEST_F(WindowTest, SystemLibrariesComeFromTheSystemFolderOnly) {
+    OpenUninst();  // a layout (XmlLite) with rich edits
+    wchar_t szSystem[MAX_PATH] = {};
+    GetSystemDirectoryW(szSystem, MAX_PATH);
+    std::wstring system = szSystem;
+    int found = 0;
+    for (const wchar_t* name : {L"xmllite.dll", L"msftedit.dll", L"riched20.dll", L"windowscodecs.dll"}) {
+        HMODULE h = GetModuleHandleW(name);
+        if (h == NULL) continue;
+        ++found;
+        wchar_t szPath[MAX_PATH] = {};
+        GetModuleFileNameW(h, szPath, MAX_PATH);
+        std::wstring path = szPath;
+        EXPECT_EQ(_wcsnicmp(path.c_str(), system.c_str(), system.size()), 0)
+            << testing::PrintToString(path) << " is not in the system folder";
+    }
+    EXPECT_GE(found, 3) << "XmlLite, a rich edit library and WIC are in use";
+}
+
 // ---------------------------------------------------------------- clicks and notifications
 
 TEST_F(WindowTest, AClickNotificationNamesItsControl) {
