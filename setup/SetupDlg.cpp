@@ -404,7 +404,10 @@ void CSetupDlg::StartInstall() {
     const std::wstring strRegistered = RegisteredInstallDir();
     if (!strRegistered.empty() && LongPathExists(PathJoin(strRegistered, Product::kMainExe)) == 0) {
         const wchar_t* pText = (strRegistered == m_strInstallPath) ? kMsgOverwrite : kMsgContinue;
-        if (ShowMsgBox(GetHWND(), kMsgTitle, pText, MSGBOX_PAGE_YESNO) != MSGBOX_CODE_YES) {
+        const UINT nAnswer = ShowMsgBox(GetHWND(), kMsgTitle, pText, MSGBOX_PAGE_YESNO);
+        SETUP_LOG(LOG_INFO, L"CSetupDlg::StartInstall", L"installed before in [%s], asked [%s], answer=%u",
+                  strRegistered.c_str(), pText, nAnswer);
+        if (nAnswer != MSGBOX_CODE_YES) {
             Close(kCloseCode);
             return;
         }

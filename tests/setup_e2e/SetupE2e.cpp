@@ -107,6 +107,11 @@ void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
+bool MakeDirs(const std::wstring& path) {
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    return DirExists(path);
+}
+
 std::wstring NewTempDir(const std::wstring& prefix) {
     static LONG counter = 0;
     wchar_t temp[MAX_PATH] = L"";
@@ -180,7 +185,10 @@ std::wstring ExpectedProgramFiles() {
 // ---------------------------------------------------------------- registry
 
 namespace {
-const REGSAM kView = KEY_WOW64_32KEY;
+// The default view of a process of this build's bitness, as the programs
+// open their keys: for the i686 build on 64-bit Windows that is the 32-bit
+// view (WOW6432Node); the x86_64 test build sees the native one.
+const REGSAM kView = 0;
 }
 
 std::wstring ReadHklm(const wchar_t* subKey, const wchar_t* value) {

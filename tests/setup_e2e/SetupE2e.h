@@ -3,7 +3,7 @@
 // is found by its title, clicks are posted at the positions that the skin's
 // layout gives the controls, text is typed into the native path edit, keys
 // are posted. Also what the tests look at afterwards: the registry in the
-// suite's 32-bit view, files, the log, screenshots and pixels of the window.
+// programs' view, files, the log, screenshots and pixels of the window.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +28,8 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool CopyTree(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);
+// Creates a folder with all missing parents; true when it exists afterwards.
+bool MakeDirs(const std::wstring& path);
 // A new empty folder under the temporary folder ("<tmp>\<prefix>_<n>").
 std::wstring NewTempDir(const std::wstring& prefix);
 // Files directly in a folder whose names end with suffix.
@@ -41,7 +43,7 @@ bool Contains(const std::wstring& text, const std::wstring& part);
 // Program-files folder the setup program defaults to, for this build's bitness.
 std::wstring ExpectedProgramFiles();
 
-// ---------------------------------------------------------------- registry (the suite's 32-bit view)
+// ---------------------------------------------------------------- registry (the programs' own view)
 
 std::wstring ReadHklm(const wchar_t* subKey, const wchar_t* value);
 bool HklmKeyExists(const wchar_t* subKey);
