@@ -8,7 +8,9 @@
 #
 # Every step is printed as it happens; the pictures of every page and message
 # box, the logs, the received report and a summary end up in one folder
-# (default out/demo, or $KELO_DEMO_OUT).
+# (default out/demo, or $KELO_DEMO_OUT). Build folders: build/i686 for the
+# delivered programs (KELO_BUILD_DIR, as for scripts/build.sh) and
+# build/<arch> for the demonstration (KELO_DEMO_BUILD_DIR).
 #
 # The windows appear on a virtual screen (Xvfb). With a display of your own
 # (DISPLAY set and KELO_DEMO_OWN_DISPLAY=1) they appear there instead, a
@@ -42,7 +44,7 @@ else
   step "this machine cannot run 32-bit x86 code: the demonstration runs the x86_64 build under 64-bit Wine"
 fi
 prefix=$(scripts/build-deps.sh --arch "$arch" | tail -n 1)
-demo_build=${KELO_BUILD_DIR:-$top/build/$arch}
+demo_build=${KELO_DEMO_BUILD_DIR:-$top/build/$arch}
 cmake -S "$top" -B "$demo_build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DKELO_DEPS_PREFIX="$prefix" -DKELO_BUILD_TESTS=ON -DKELO_DELIVERABLE_BIN="$i686_build/bin" >&2

@@ -419,7 +419,15 @@ void PostClick(HWND hWnd, int x, int y, DWORD afterMs) {
 
 void TypeText(HWND hEdit, const std::wstring& text) {
     for (wchar_t c : text) {
-        PostMessageW(hEdit, WM_CHAR, c, 1);
+        if (c == L'\r') {
+            // The Enter key itself: the program's message loop makes the
+            // character of it, and the rich edit breaks the line on the key.
+            const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_RETURN, MAPVK_VK_TO_VSC)) << 16;
+            PostMessageW(hEdit, WM_KEYDOWN, VK_RETURN, scan | 1);
+            PostMessageW(hEdit, WM_KEYUP, VK_RETURN, scan | 1 | (1u << 30) | (1u << 31));
+        } else {
+            PostMessageW(hEdit, WM_CHAR, c, 1);
+        }
         Sleep(2);
     }
     Sleep(300);

@@ -89,7 +89,7 @@ bool IsAbove(HWND a, HWND b);
 // A mouse move, button down and button up at a client point; then waits
 // afterMs for the program to handle them.
 void PostClick(HWND hWnd, int x, int y, DWORD afterMs = 300);
-// Each UTF-16 unit as a posted WM_CHAR ("\r" is the Enter key).
+// Each UTF-16 unit as a posted WM_CHAR; "\r" is the Enter key (key down and up).
 void TypeText(HWND hEdit, const std::wstring& text);
 // Alt+F4 as the window receives it: the system close command.
 void PostAltF4(HWND hWnd);
