@@ -41,9 +41,18 @@ FARPROC WINAPI DelayLoadNotify(unsigned dliNotify, PDelayLoadInfo pdli) {
     return reinterpret_cast<FARPROC>(LoadFromSystemFolder(pdli->szDll));
 }
 
+// System DLLs that the system's own DLLs load later by bare name (delay
+// imports of the shell, the theme and drawing code, the folder browser).
+// Such a load is not always held to the restricted search: on some systems
+// it still looks in the program's folder first. Loaded now from the system
+// folder, each is found already loaded, by its name, when they ask for it.
+const char* const kPreloadedSystemDlls[] = {"uxtheme.dll", "msimg32.dll", "dwmapi.dll", "comctl32.dll",
+                                            "version.dll"};
+
 struct DllSearchGuard {
     DllSearchGuard() {
         __pfnDliNotifyHook2 = DelayLoadNotify;
+        for (const char* pszDll : kPreloadedSystemDlls) LoadFromSystemFolder(pszDll);
         HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
         if (hKernel == NULL) return;
         typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
