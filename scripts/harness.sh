@@ -10,9 +10,11 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 
+# start_display <folder>: an Xvfb on a free display number with a compositor;
+# leaves display, xvfb.pid and xcompmgr.pid in the folder.
 start_display() {
   local root=$1 n
-  for n in $(seq 91 140); do
+  for n in $(seq 91 190); do
     [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
     Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp -ac >"$root/xvfb.log" 2>&1 &
     echo $! >"$root/xvfb.pid"
@@ -20,7 +22,9 @@ start_display() {
       [ -e /tmp/.X11-unix/X$n ] && break
       sleep 0.1
     done
-    if [ -e /tmp/.X11-unix/X$n ]; then
+    sleep 0.2
+    # A second harness may have raced for the same number: the loser's Xvfb exits.
+    if [ -e /tmp/.X11-unix/X$n ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then
       echo ":$n" >"$root/display"
       # A compositor, so that layered windows (the drop shadow) show their alpha.
       DISPLAY=:$n xcompmgr >"$root/xcompmgr.log" 2>&1 &
@@ -31,6 +35,13 @@ start_display() {
   done
   echo "harness: no free X display" >&2
   return 1
+}
+
+stop_display() {
+  local root=$1 f
+  for f in xcompmgr xvfb; do
+    [ -f "$root/$f.pid" ] && kill "$(cat "$root/$f.pid")" 2>/dev/null || true
+  done
 }
 
 stop_servers() {
@@ -65,8 +76,9 @@ case "$cmd" in
   cleanup)
     root=$1
     stop_servers "$root"
-    for f in xcompmgr xvfb; do
-      [ -f "$root/$f.pid" ] && kill "$(cat "$root/$f.pid")" 2>/dev/null || true
+    stop_display "$root"
+    for d in "$root"/displays/*; do
+      [ -d "$d" ] && stop_display "$d"
     done
     echo "harness: stopped"
     ;;
@@ -88,6 +100,12 @@ case "$cmd" in
       export WINEPREFIX=$root/prefixes/$name
       rm -rf "$WINEPREFIX"
       cp -a "$root/template" "$WINEPREFIX"
+      # A screen of its own, so that tests running side by side never see
+      # (or cover) each other's windows.
+      disp=$root/displays/$name
+      rm -rf "$disp"; mkdir -p "$disp"
+      start_display "$disp"
+      export DISPLAY=$(cat "$disp/display")
     else
       export WINEPREFIX=$root/prefix
     fi
@@ -98,6 +116,7 @@ case "$cmd" in
     if [ $own -eq 1 ]; then
       "$WINESERVER" -k 2>/dev/null || true
       "$WINESERVER" -w 2>/dev/null || true
+      stop_display "$disp"
       rm -rf "$WINEPREFIX"
     fi
     exit $rc
