@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The setup program against an NSIS installer of the same payload (the
+# delivered "KeloInstaller" and the four libraries), in one Wine prefix:
+# time to the first painted window and a whole installation; medians and
+# their ratios.
+#
+#   bench/setup/run-setup-bench.sh <build dir> [runs]
+#
+# <build dir> holds bin/bench_setup.exe (target bench_setup) and the
+# delivered folder; KELO_ARCH (x86_64 by default) picks the Wine flavour.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=${1:?usage: run-setup-bench.sh <build dir> [runs]}
+runs=${2:-5}
+export KELO_ARCH=${KELO_ARCH:-x86_64}
+bench_exe=$build/bin/bench_setup.exe
+delivery=$build/delivery/KeloPdfReaderSetup
+[ -f "$bench_exe" ] || { echo "bench: $bench_exe missing (build the target bench_setup)" >&2; exit 1; }
+command -v makensis >/dev/null || { echo "bench: makensis missing (Debian package nsis)" >&2; exit 1; }
+
+root=$build/benchrun-setup
+harness=$top/scripts/harness.sh
+bash "$harness" setup "$root" >&2
+trap 'bash "$harness" cleanup "$root" >/dev/null 2>&1 || true' EXIT
+source "$top/scripts/wine-env.sh"
+export WINEPREFIX=$root/prefix DISPLAY=$(cat "$root/display")
+# One wine server for the whole run, so that neither installer pays for its start.
+"$WINESERVER" -p
+
+c=$WINEPREFIX/drive_c/kbench
+mkdir -p "$c"
+cp -a "$delivery" "$c/setup"
+if [ "$KELO_ARCH" = x86_64 ]; then nsis_target=amd64-unicode; else nsis_target=x86-unicode; fi
+# What the engine does, as an NSIS script: payload, libraries, registry
+# entries, shortcuts; a folder page so that the installer has a window.
+cat >"$c/nsis.nsi" <<NSI
+Target $nsis_target
+SetCompressor /SOLID lzma
+Name "KeloBench"
+OutFile "$c/nsis_setup.exe"
+InstallDir "C:\\kbench_nsis\\KeloPdfReader"
+RequestExecutionLevel admin
+Page directory
+Page instfiles
+Section
+  SetOutPath "\$INSTDIR"
+  File /r "$c/setup/KeloInstaller/*"
+  File "$c/setup/DuiLib.dll"
+  File "$c/setup/libcurl.dll"
+  File "$c/setup/libeay32.dll"
+  File "$c/setup/ssleay32.dll"
+  WriteRegStr HKLM "SOFTWARE\\KeloBench" "installDir" "\$INSTDIR"
+  WriteRegStr HKLM "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KeloBench" "UninstallString" "\$INSTDIR\\Uninst.exe"
+  CreateShortcut "\$DESKTOP\\KeloBench.lnk" "\$INSTDIR\\KeloPdfReader.exe"
+  CreateDirectory "\$SMPROGRAMS\\KeloBench"
+  CreateShortcut "\$SMPROGRAMS\\KeloBench\\KeloBench.lnk" "\$INSTDIR\\KeloPdfReader.exe"
+SectionEnd
+NSI
+makensis -V1 "$c/nsis.nsi" >&2
+"$WINELOADER" "$bench_exe" 'C:\kbench\setup' 'C:\kbench\nsis_setup.exe' "$runs"
