@@ -516,7 +516,7 @@ bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin, DWORD settl
     const std::wstring dir = ArtifactsDir();
     if (dir.empty() || !IsWindow(hWnd)) return false;
     SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    Sleep(settleMs);
+    PumpFor(settleMs);
     RECT rc = {};
     GetWindowRect(hWnd, &rc);
     InflateRect(&rc, margin, margin);
@@ -525,10 +525,41 @@ bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin, DWORD settl
     return WritePng(Join(dir, name + L".png"), rc.right - rc.left, rc.bottom - rc.top, px);
 }
 
+void PumpFor(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+HWND MakeBackdrop(HWND hAbove, int margin) {
+    RECT rc = {};
+    GetWindowRect(hAbove, &rc);
+    InflateRect(&rc, margin, margin);
+    HWND h = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"STATIC", L"",
+                             WS_POPUP | WS_VISIBLE | SS_BLACKRECT, rc.left, rc.top, rc.right - rc.left,
+                             rc.bottom - rc.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowPos(hAbove, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    PumpFor(300);
+    return h;
+}
+
 std::vector<DWORD> CapturePixels(HWND hWnd) {
+    // Other test programs may show their windows on the same screen.
+    SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    PumpFor(300);
     RECT rc = {};
     GetWindowRect(hWnd, &rc);
-    return GrabScreen(rc);
+    std::vector<DWORD> px = GrabScreen(rc);
+    SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return px;
 }
 
 void Step(const char* format, ...) {

@@ -102,8 +102,15 @@ std::wstring ArtifactsDir();
 // shadow) into $KELO_ARTIFACTS/<name>.png. The window is put on top first
 // and given settleMs to repaint.
 bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin = 24, DWORD settleMs = 500);
-// Pixels of the window's screen rectangle (0x00RRGGBB), for comparisons.
+// Pixels of the window's screen rectangle (0x00RRGGBB), for comparisons;
+// the window is put on top first.
 std::vector<DWORD> CapturePixels(HWND hWnd);
+// A black window of this process just below the given one and reaching
+// margin pixels past it, so that a translucent window shows the same
+// picture whatever else is on the screen. DestroyWindow ends it.
+HWND MakeBackdrop(HWND hAbove, int margin);
+// Handles this thread's messages (the test's own windows) for ms milliseconds.
+void PumpFor(DWORD ms);
 // Prints a step of a scenario to stdout (the main command shows them).
 void Step(const char* format, ...);
 
