@@ -369,12 +369,13 @@ TEST_F(WizardTest, AltF4ClosesEvenDuringTheInstallation) {
     run.Click(L"btnInstall");
     ASSERT_TRUE(run.WaitPage(Page::Progress, kPageTimeoutMs));
     EXPECT_NE(reader.WaitExit(5000), STILL_ACTIVE) << "the engine did not end the running reader";
-    const ULONGLONG t0 = GetTickCount64();
-    PostAltF4(run.Window());
+    // The engine is in its 3 s pause: the window must go before it ends.
+    HWND hWnd = run.Window();
+    PostAltF4(hWnd);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hWnd); }, 2500)) << "Alt+F4 waited for the installation";
     DWORD code = 1234;
     ASSERT_TRUE(run.WaitExit(kExitTimeoutMs, &code));
     EXPECT_EQ(code, 0u);
-    EXPECT_LT(GetTickCount64() - t0, 2500u) << "Alt+F4 waited for the installation";
     // The worker ended with the program: nothing is copied after the pause.
     Sleep(4000);
     EXPECT_FALSE(FileExists(DefaultFolder() + L"\\Uninst.exe"));
