@@ -641,6 +641,63 @@ void PostAltF4(HWND hWnd) {
     PostMessageW(hWnd, WM_SYSKEYUP, VK_F4, down | (1u << 30) | (1u << 31));
 }
 
+// ---------------------------------------------------------------- remote tree view
+
+namespace {
+const size_t kRemoteBytes = 4096;
+const size_t kTextOffset = 512;  // the text buffer after the TVITEMW
+}  // namespace
+
+RemoteTree::RemoteTree(HWND hTree) : m_hTree(hTree) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hTree, &pid);
+    m_hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (m_hProcess)
+        m_pRemote = VirtualAllocEx(m_hProcess, nullptr, kRemoteBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+RemoteTree::~RemoteTree() {
+    if (m_pRemote) VirtualFreeEx(m_hProcess, m_pRemote, 0, MEM_RELEASE);
+    if (m_hProcess) CloseHandle(m_hProcess);
+}
+
+HTREEITEM RemoteTree::Root() const {
+    return reinterpret_cast<HTREEITEM>(SendMessageW(m_hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+}
+
+std::vector<HTREEITEM> RemoteTree::Children(HTREEITEM item) const {
+    SendMessageW(m_hTree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    std::vector<HTREEITEM> out;
+    HTREEITEM c = reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_hTree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+    while (c) {
+        out.push_back(c);
+        c = reinterpret_cast<HTREEITEM>(SendMessageW(m_hTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(c)));
+    }
+    return out;
+}
+
+std::wstring RemoteTree::Text(HTREEITEM item) const {
+    if (!m_pRemote) return std::wstring();
+    BYTE* remote = static_cast<BYTE*>(m_pRemote);
+    TVITEMW tv = {};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = item;
+    tv.pszText = reinterpret_cast<LPWSTR>(remote + kTextOffset);
+    tv.cchTextMax = static_cast<int>((kRemoteBytes - kTextOffset) / sizeof(wchar_t)) - 1;
+    const wchar_t empty = 0;
+    WriteProcessMemory(m_hProcess, remote + kTextOffset, &empty, sizeof(empty), nullptr);
+    WriteProcessMemory(m_hProcess, remote, &tv, sizeof(tv), nullptr);
+    SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote));
+    wchar_t text[1024] = L"";
+    ReadProcessMemory(m_hProcess, remote + kTextOffset, text, sizeof(text) - sizeof(wchar_t), nullptr);
+    return text;
+}
+
+void RemoteTree::Select(HTREEITEM item) const {
+    SendMessageW(m_hTree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+}
+
 // ---------------------------------------------------------------- pictures
 
 std::wstring ArtifactsDir() {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <map>
@@ -114,6 +115,25 @@ void PostKey(HWND hWnd, UINT vk);
 // Alt+F4 as it reaches the focused window: WM_SYSKEYDOWN with the Alt bit;
 // the default window procedure turns it into the system close command.
 void PostAltF4(HWND hWnd);
+
+// A tree view of another process: items by their texts, read through a
+// buffer in that process (the control's messages carry pointers).
+class RemoteTree {
+public:
+    explicit RemoteTree(HWND hTree);
+    ~RemoteTree();
+    RemoteTree(const RemoteTree&) = delete;
+    RemoteTree& operator=(const RemoteTree&) = delete;
+    HTREEITEM Root() const;
+    std::vector<HTREEITEM> Children(HTREEITEM item) const;  // expands it first
+    std::wstring Text(HTREEITEM item) const;
+    void Select(HTREEITEM item) const;
+
+private:
+    HWND m_hTree;
+    HANDLE m_hProcess = nullptr;
+    void* m_pRemote = nullptr;
+};
 
 // ---------------------------------------------------------------- pictures
 

@@ -23,6 +23,19 @@ const wchar_t kMsgContinue[] = L"您计算机已经安装过，确定要继续�
 
 std::wstring DefaultFolder() { return ExpectedProgramFiles() + L"\\KeloPdfReader"; }
 
+// The texts of a dialog's child windows, one per line.
+std::wstring ChildTexts(HWND hDlg) {
+    std::wstring all;
+    EnumChildWindows(
+        hDlg,
+        [](HWND h, LPARAM p) -> BOOL {
+            *reinterpret_cast<std::wstring*>(p) += WindowText(h) + L"\n";
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
 class WizardTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -236,6 +249,70 @@ TEST_F(WizardTest, InvalidFolderIsRefusedAndThePreviousOneShownAgain) {
     }
     EXPECT_FALSE(HklmKeyExists(Product::kRegUninstallKey));
     EXPECT_FALSE(DirExists(DefaultFolder()));
+    run.Click(L"closeBtn");
+    EXPECT_TRUE(run.WaitExit(kExitTimeoutMs));
+}
+
+// ---------------------------------------------------------------- the folder browser
+
+TEST_F(WizardTest, FolderBrowserChoiceGetsTheProductFolderAppended) {
+    SetupRun run(m_folder);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(run.WaitPage(Page::Folder, kPageTimeoutMs));
+    auto openBrowser = [&]() -> HWND {
+        run.Click(L"btnSelPath");
+        HWND h = nullptr;
+        WaitFor([&] { return (h = FindTopWindow(L"#32770", nullptr, run.Proc().Pid())) != nullptr &&
+                             IsWindowVisible(h) && FindChild(h, L"SysTreeView32") != nullptr; },
+                kPageTimeoutMs);
+        return h;
+    };
+
+    // Cancelled: the folder stays.
+    HWND hBrowse = openBrowser();
+    ASSERT_NE(hBrowse, nullptr) << "no folder browser";
+    EXPECT_TRUE(Contains(ChildTexts(hBrowse), L"从下面选文件夹目录:")) << "not the browser's title";
+    PostMessageW(hBrowse, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(hBrowse); }, 10000));
+    Sleep(500);
+    EXPECT_EQ(run.PathText(), DefaultFolder());
+
+    // A drive root: the name is joined without a second backslash. A folder
+    // that is itself named KeloPdfReader gets the name once more.
+    const std::wstring named = L"C:\\KeloPdfReader";
+    ASSERT_TRUE(MakeDirs(named));
+    struct Choice {
+        const wchar_t* folder;  // below the drive, nullptr: the drive itself
+        std::wstring shown;
+    } choices[] = {{nullptr, L"C:\\KeloPdfReader"}, {L"KeloPdfReader", L"C:\\KeloPdfReader\\KeloPdfReader"}};
+    for (const Choice& c : choices) {
+        SCOPED_TRACE(c.folder ? "folder named KeloPdfReader" : "drive root");
+        hBrowse = openBrowser();
+        ASSERT_NE(hBrowse, nullptr);
+        RemoteTree tree(FindChild(hBrowse, L"SysTreeView32"));
+        HTREEITEM drive = nullptr;
+        for (HTREEITEM top : tree.Children(tree.Root())) {
+            for (HTREEITEM d : tree.Children(top))
+                if (Contains(tree.Text(d), L"C:")) drive = d;
+            if (drive) break;
+        }
+        ASSERT_NE(drive, nullptr) << "no drive C: in the browser";
+        HTREEITEM pick = drive;
+        if (c.folder) {
+            pick = nullptr;
+            for (HTREEITEM f : tree.Children(drive))
+                if (tree.Text(f) == c.folder) pick = f;
+            ASSERT_NE(pick, nullptr) << "no such folder in the browser";
+        }
+        tree.Select(pick);
+        Sleep(500);
+        if (!c.folder) SaveScreenshot(hBrowse, L"setup-folder-browser-drive", 8);
+        PostMessageW(hBrowse, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(hBrowse); }, 10000));
+        EXPECT_TRUE(WaitFor([&] { return run.PathText() == c.shown; }, 5000))
+            << "shows " << std::string(run.PathText().begin(), run.PathText().end()).c_str();
+    }
+    RemoveTree(named);
     run.Click(L"closeBtn");
     EXPECT_TRUE(run.WaitExit(kExitTimeoutMs));
 }
