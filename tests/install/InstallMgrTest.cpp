@@ -429,10 +429,15 @@ TEST_F(InstallEngine, AFileThatCannotBeReplacedFailsTheCopy) {
     CloseHandle(h);
     EXPECT_EQ(ReadBytes(held), "running");
     EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, Product::kRegProductKey, kView));
-    const std::vector<LogLine> log = NewLogLines(logBefore, L"正在拷贝文件[");
+    // Earlier copy lines may reach the file first: wait for the failed one itself.
     bool found = false;
-    for (const LogLine& l : log)
-        found |= l.message.find(L"to=[" + held + L"] bRet=[0]") != std::wstring::npos;
+    WaitFor(
+        [&] {
+            for (const LogLine& l : NewLogLines(logBefore, L"正在拷贝文件["))
+                found |= l.message.find(L"to=[" + held + L"] bRet=[0]") != std::wstring::npos;
+            return found;
+        },
+        10000);
     EXPECT_TRUE(found) << "the failed copy is logged with bRet=[0]";
 }
 
