@@ -10,7 +10,7 @@ PKGS=(
   g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   mingw-w64-i686-dev mingw-w64-x86-64-dev mingw-w64-tools libz-mingw-w64-dev
-  cmake ninja-build make perl python3 dpkg-dev
+  cmake ninja-build ccache make perl python3 dpkg-dev
   wine wine32:i386 wine64 xvfb xdotool x11-utils xcompmgr imagemagick
   locales librsvg2-bin icoutils zip unzip nsis
   fonts-wqy-microhei fonts-wine openssl
