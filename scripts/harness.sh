@@ -54,7 +54,8 @@ stop_servers() {
 cmd=$1; shift
 case "$cmd" in
   setup)
-    root=$1
+    # Wine takes only absolute prefix paths.
+    root=$(realpath -m "$1")
     if [ -d "$root" ]; then
       bash "$0" cleanup "$root" || true
       rm -rf "$root"
@@ -71,10 +72,10 @@ case "$cmd" in
       if [ -L "$l" ]; then rm -f "$l"; mkdir -p "$l"; fi
     done
     cp -a "$root/template" "$root/prefix"
-    echo "harness: prefix ready ($KELO_ARCH, display $DISPLAY)"
+    echo "harness: prefix ready ($KELO_ARCH programs, $WINEARCH prefix, display $DISPLAY)"
     ;;
   cleanup)
-    root=$1
+    root=$(realpath -m "$1")
     stop_servers "$root"
     stop_display "$root"
     for d in "$root"/displays/*; do
@@ -91,7 +92,7 @@ case "$cmd" in
         *) break ;;
       esac
     done
-    root=$1; prog=$2; shift 2
+    root=$(realpath -m "$1"); prog=$2; shift 2
     [ -f "$root/display" ] || { echo "harness: run 'setup' first" >&2; exit 1; }
     export DISPLAY=$(cat "$root/display")
     export KELO_ARTIFACTS=$root/artifacts
