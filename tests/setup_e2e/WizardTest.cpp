@@ -23,16 +23,15 @@ const wchar_t kMsgContinue[] = L"您计算机已经安装过，确定要继续�
 
 std::wstring DefaultFolder() { return ExpectedProgramFiles() + L"\\KeloPdfReader"; }
 
+BOOL CALLBACK AppendChildText(HWND h, LPARAM p) {
+    *reinterpret_cast<std::wstring*>(p) += WindowText(h) + L"\n";
+    return TRUE;
+}
+
 // The texts of a dialog's child windows, one per line.
 std::wstring ChildTexts(HWND hDlg) {
     std::wstring all;
-    EnumChildWindows(
-        hDlg,
-        [](HWND h, LPARAM p) -> BOOL {
-            *reinterpret_cast<std::wstring*>(p) += WindowText(h) + L"\n";
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&all));
+    EnumChildWindows(hDlg, AppendChildText, reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
