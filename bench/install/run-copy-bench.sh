@@ -3,22 +3,23 @@
 # one Wine prefix and one run, on a generated payload of about 2,000 files in
 # nested folders and about 200 MB, half of it incompressible.
 #
-#   bench/install/run-copy-bench.sh <build dir> [runs]
+#   bench/install/run-copy-bench.sh [build dir] [runs]
 #
-# <build dir> holds bin/bench_install_copy.exe (target bench_install_copy);
-# KELO_ARCH (x86_64 by default, i686 where 32-bit code runs) picks the Wine
-# flavour. Each method copies into a fresh folder <runs> times (default 5);
+# <build dir> (default: build/i686 where this machine runs 32-bit code, else
+# build/x86_64) holds bin/bench_install_copy.exe (target bench_install_copy);
+# its machine type picks the Wine flavour (KELO_ARCH overrides). Each method copies into a fresh folder <runs> times (default 5);
 # the medians and their ratios are printed at the end. Times are wall-clock
 # times of one Wine process each, taken the same way for every method, plus
 # the engine's own timing of its copy step.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-build=${1:?usage: run-copy-bench.sh <build dir> [runs]}
+source "$here/../bench-common.sh"
+bench_build "${1:-}"
 runs=${2:-5}
-export KELO_ARCH=${KELO_ARCH:-x86_64}
 bench_exe=$build/bin/bench_install_copy.exe
-[ -f "$bench_exe" ] || { echo "bench: $bench_exe missing (build the target bench_install_copy)" >&2; exit 1; }
+bench_need "$bench_exe" "build the target bench_install_copy"
+bench_arch "$bench_exe"
 command -v makensis >/dev/null || { echo "bench: makensis missing (Debian package nsis)" >&2; exit 1; }
 
 root=$build/benchrun

@@ -4,19 +4,22 @@
 # time to the first painted window and a whole installation; medians and
 # their ratios.
 #
-#   bench/setup/run-setup-bench.sh <build dir> [runs]
+#   bench/setup/run-setup-bench.sh [build dir] [runs]
 #
-# <build dir> holds bin/bench_setup.exe (target bench_setup) and the
-# delivered folder; KELO_ARCH (x86_64 by default) picks the Wine flavour.
+# <build dir> (default: build/i686 where this machine runs 32-bit code, else
+# build/x86_64) holds bin/bench_setup.exe (target bench_setup) and the
+# delivered folder; its machine type picks the Wine flavour (KELO_ARCH overrides).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-build=${1:?usage: run-setup-bench.sh <build dir> [runs]}
+source "$here/../bench-common.sh"
+bench_build "${1:-}"
 runs=${2:-5}
-export KELO_ARCH=${KELO_ARCH:-x86_64}
 bench_exe=$build/bin/bench_setup.exe
 delivery=$build/delivery/KeloPdfReaderSetup
-[ -f "$bench_exe" ] || { echo "bench: $bench_exe missing (build the target bench_setup)" >&2; exit 1; }
+bench_need "$bench_exe" "build the target bench_setup"
+bench_need "$delivery" "build the target setup_folder"
+bench_arch "$bench_exe"
 command -v makensis >/dev/null || { echo "bench: makensis missing (Debian package nsis)" >&2; exit 1; }
 
 root=$build/benchrun-setup

@@ -3,20 +3,22 @@
 # of 8 s) against CZipManager unpacking the same package alone, under the
 # same Wine; medians of the runs, reported as a ratio. The package is the
 # zip benchmark's (about 2,000 entries, 200 MB unpacked).
-#   bench/update/run.sh <build folder> [runs (default 5)]
-# The build folder must hold bin/update_bench.exe (target update_bench),
+#   bench/update/run.sh [build folder] [runs (default 5)]
+# The build folder (default: build/i686 where this machine runs 32-bit code,
+# else build/x86_64) must hold bin/update_bench.exe (target update_bench),
 # Update.exe, DuiLib.dll and the stand-in KeloPdfReader.exe. KELO_ARCH picks
-# the Wine flavour (default: from the build); WINEPREFIX, when set, is used
-# instead of a fresh prefix.
+# the Wine flavour (default: from the program's machine type); WINEPREFIX,
+# when set, is used instead of a fresh prefix.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-build=$(cd "$1" && pwd)
+source "$here/../bench-common.sh"
+bench_build "${1:-}"
 runs=${2:-5}
-if [ -z "${KELO_ARCH:-}" ]; then
-  if file "$build/bin/update_bench.exe" | grep -q 'x86-64'; then KELO_ARCH=x86_64; else KELO_ARCH=i686; fi
-fi
-export KELO_ARCH
+for f in update_bench.exe Update.exe DuiLib.dll KeloPdfReader.exe; do
+  bench_need "$build/bin/$f" "build the targets update_bench and Update and the stand-ins"
+done
+bench_arch "$build/bin/update_bench.exe"
 source "$top/scripts/wine-env.sh"
 
 work=$(mktemp -d /tmp/kelo-updatebench.XXXXXX)

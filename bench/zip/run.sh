@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # Extraction benchmark: CZipManager and miniunz under the same Wine, native
 # Info-ZIP unzip as the bound; medians of the runs, reported as ratios.
-#   bench/zip/run.sh <build folder> <deps prefix> [runs (default 5)]
-# The build folder must hold bin/zip_bench.exe (target zip_bench); the deps
-# prefix bin/miniunz.exe of the same architecture. KELO_ARCH picks the Wine
-# flavour (default: from the build's toolchain); WINEPREFIX, when set, is used
-# instead of a fresh prefix.
+#   bench/zip/run.sh [build folder] [deps prefix] [runs (default 5)]
+# The build folder (default: build/i686 where this machine runs 32-bit code,
+# else build/x86_64) must hold bin/zip_bench.exe (target zip_bench); the deps
+# prefix (default: the one scripts/build-deps.sh gives for the build's
+# architecture) bin/miniunz.exe of the same architecture. KELO_ARCH picks the
+# Wine flavour (default: from the program's machine type); WINEPREFIX, when
+# set, is used instead of a fresh prefix.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-build=$(cd "$1" && pwd)
-prefix=$(cd "$2" && pwd)
+source "$here/../bench-common.sh"
+bench_build "${1:-}"
+bench_need "$build/bin/zip_bench.exe" "build the target zip_bench"
+bench_arch "$build/bin/zip_bench.exe"
+prefix=${2:-$("$top/scripts/build-deps.sh" --arch "$KELO_ARCH" | tail -n 1)}
+bench_need "$prefix/bin/miniunz.exe" "the dependency prefix of scripts/build-deps.sh --arch $KELO_ARCH"
+prefix=$(cd "$prefix" && pwd)
 runs=${3:-5}
-if [ -z "${KELO_ARCH:-}" ]; then
-  if file "$build/bin/zip_bench.exe" | grep -q 'x86-64'; then KELO_ARCH=x86_64; else KELO_ARCH=i686; fi
-fi
-export KELO_ARCH
 source "$top/scripts/wine-env.sh"
 
 work=$(mktemp -d /tmp/kelo-zipbench.XXXXXX)
