@@ -26,6 +26,8 @@ constexpr wchar_t kSddlNoOwnerRights[] = L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA
 constexpr wchar_t kSddlUnowned[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
 constexpr wchar_t kSddlUnownedNoOwnerRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
+SelfDeleteFolderMaker g_pfnMakeFolder = CreateDirectoryW;
+
 // The first of two access lists that this system understands.
 class LocalSecurityDescriptor {
 public:
@@ -116,6 +118,13 @@ std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::w
     return ToNarrow(szScript);
 }
 
+SelfDeleteFolderMaker SetSelfDeleteFolderMaker(SelfDeleteFolderMaker maker)
+{
+    SelfDeleteFolderMaker previous = g_pfnMakeFolder;
+    g_pfnMakeFolder = maker ? maker : CreateDirectoryW;
+    return previous;
+}
+
 std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstring& programPath,
                                    const std::wstring& programDir,
                                    const std::function<std::wstring()>& nameSource)
@@ -135,11 +144,11 @@ std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstri
         const std::wstring candidate = PathJoin(base, name);
         BOOL made = FALSE;
         if (!bLockDown) {
-            made = CreateDirectoryW(candidate.c_str(), nullptr);
+            made = g_pfnMakeFolder(candidate.c_str(), nullptr);
         } else {
-            made = owned.Attributes() && CreateDirectoryW(candidate.c_str(), owned.Attributes());
+            made = owned.Attributes() && g_pfnMakeFolder(candidate.c_str(), owned.Attributes());
             if (!made && (!owned.Attributes() || GetLastError() == ERROR_INVALID_OWNER) && unowned.Attributes())
-                made = CreateDirectoryW(candidate.c_str(), unowned.Attributes());
+                made = g_pfnMakeFolder(candidate.c_str(), unowned.Attributes());
         }
         if (made)
             folder = candidate;

@@ -11,6 +11,8 @@
 // lets only SYSTEM and Administrators add, replace or delete anything in it.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -33,6 +35,12 @@ std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::w
 // should the folder end up owned by the user after all.
 constexpr wchar_t kSelfDeleteFolderSddl[] =
     L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
+
+// Makes the private folder (CreateDirectoryW). Tests put a function of their
+// own here to see the access list the folder is made with: Wine keeps none
+// on files. Returns the previous one.
+typedef BOOL(WINAPI* SelfDeleteFolderMaker)(LPCWSTR path, LPSECURITY_ATTRIBUTES sa);
+SelfDeleteFolderMaker SetSelfDeleteFolderMaker(SelfDeleteFolderMaker maker);
 
 // Creates a new private folder in tempDir (no trailing backslash needed) and
 // writes the script "_uninstall_acc.bat" into it as a new file. nameSource

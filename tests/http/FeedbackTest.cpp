@@ -191,11 +191,4 @@ TEST_F(FeedbackSendTest, EmptyReportIsStillSent)
     EXPECT_EQ(DecodeBase64(result->body.substr(split + 4 + 5)), FormatFeedbackJson(UninstFeedback{}));
 }
 
-TEST(FeedbackHost, DefaultsToTheBuildsReportHost)
-{
-    // The program itself always uses the build constant; only tests pass another base.
-    EXPECT_EQ(std::wstring(Product::kReportHost), std::wstring(KELO_REPORT_HOST));
-    EXPECT_EQ(std::wstring(Product::kReportHost).rfind(L"http://", 0), 0u);
-}
-
 }  // namespace

@@ -668,9 +668,10 @@ TEST_F(InstallEngine, ComIsBalancedOnTheWorkerThread) {
     for (const auto& a : sink.arrivals) recs.push_back({a.record.percent, a.record.status, a.record.text});
     EXPECT_EQ(recs, kSuccess);
     // The system's firewall object took the rule.
-    const std::vector<LogLine> log = NewLogLines(logBefore, L"CInstallMgr::InstallProc");
+    const std::wstring wanted = std::wstring(kAppName) + L" add firewall ret=1";
+    const std::vector<LogLine> log = NewLogLines(logBefore, wanted);
     bool found = false;
-    for (const LogLine& l : log) found |= l.message == std::wstring(kAppName) + L" add firewall ret=1";
+    for (const LogLine& l : log) found |= l.message == wanted;
     EXPECT_TRUE(found);
 }
 

@@ -172,11 +172,11 @@ TEST_F(SelfDeleteTest, NothingIsWrittenWhenEveryNameIsTaken)
     EXPECT_FALSE(Exists(dir + L"\\taken\\" + Product::kSelfDeleteScript));
 }
 
-// Whether a token of this user gets `desired` to an object with the private
-// folder's access list. elevated false: as in a program of the same user
+// Whether a token of this user gets `desired` to an object with this
+// security descriptor. elevated false: as in a program of the same user
 // that is not elevated, the Administrators membership only denies and the
 // administrator's privileges are gone.
-bool MayAccess(DWORD desired, bool elevated)
+bool MayAccess(PSECURITY_DESCRIPTOR sd, DWORD desired, bool elevated)
 {
     HANDLE process = nullptr;
     EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
@@ -195,10 +195,6 @@ bool MayAccess(DWORD desired, bool elevated)
         CloseHandle(restricted);
     }
 
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    EXPECT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(kSelfDeleteFolderSddl, SDDL_REVISION_1, &sd, nullptr));
-
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     PRIVILEGE_SET privileges;
     DWORD privilegesSize = sizeof(privileges);
@@ -206,25 +202,59 @@ bool MayAccess(DWORD desired, bool elevated)
     BOOL allowed = FALSE;
     EXPECT_TRUE(AccessCheck(sd, token, desired, &mapping, &privileges, &privilegesSize, &granted, &allowed));
 
-    LocalFree(sd);
     CloseHandle(token);
     CloseHandle(process);
     FreeSid(admins);
     return allowed != FALSE;
 }
 
-TEST(SelfDeleteFolderAccess, OnlyAdministratorsMayAddReplaceOrDelete)
+// The security descriptor the last private folder was made with, in its
+// self-relative string form.
+std::wstring g_madeWithSddl;
+
+BOOL WINAPI RecordingFolderMaker(LPCWSTR path, LPSECURITY_ATTRIBUTES sa)
 {
-    // Under Wine files keep no access list of their own, so the list itself
-    // is checked here; Windows applies it to the folder and, inherited, to the script.
+    g_madeWithSddl.clear();
+    LPWSTR text = nullptr;
+    if (sa && sa->lpSecurityDescriptor &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            sa->lpSecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        g_madeWithSddl = text;
+        LocalFree(text);
+    }
+    return CreateDirectoryW(path, sa);
+}
+
+TEST_F(SelfDeleteTest, OnlyAdministratorsMayAddReplaceOrDeleteInTheFolderMade)
+{
+    // Wine keeps no access list on files and enforces none, so the folder's
+    // list is taken where the program makes the folder, and the access is
+    // judged by AccessCheck against it; Windows applies it to the folder
+    // and, inherited, to the script.
+    const SelfDeleteFolderMaker previous = SetSelfDeleteFolderMaker(RecordingFolderMaker);
+    const std::wstring script = WriteSelfDeleteScript(dir, dir + L"\\app\\Uninst.exe", dir + L"\\app");
+    SetSelfDeleteFolderMaker(previous);
+    ASSERT_FALSE(script.empty());
+    ASSERT_FALSE(g_madeWithSddl.empty()) << "the folder was made without an access list";
+
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(g_madeWithSddl.c_str(), SDDL_REVISION_1, &sd,
+                                                                     nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder would inherit its parent's access list";
+
     const DWORD rights[] = {FILE_ADD_FILE, FILE_DELETE_CHILD, FILE_WRITE_DATA, FILE_APPEND_DATA,
                             DELETE,        WRITE_DAC,         WRITE_OWNER};
     for (DWORD right : rights) {
-        EXPECT_FALSE(MayAccess(right, false)) << std::hex << right;
-        EXPECT_TRUE(MayAccess(right, true)) << std::hex << right;
+        EXPECT_FALSE(MayAccess(sd, right, false)) << std::hex << right;
+        EXPECT_TRUE(MayAccess(sd, right, true)) << std::hex << right;
     }
     // The elevated program itself reads and runs the script.
-    EXPECT_TRUE(MayAccess(FILE_READ_DATA | FILE_EXECUTE, true));
+    EXPECT_TRUE(MayAccess(sd, FILE_READ_DATA | FILE_EXECUTE, true));
+    LocalFree(sd);
 }
 
 // Starts the probe program from `folder` and waits for it to exit.

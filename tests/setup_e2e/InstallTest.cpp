@@ -78,7 +78,11 @@ protected:
 TEST_F(InstallTest, WholeInstallationThenFinishStartsTheReader) {
     const size_t logFrom = InstallLogSize();
     SetupRun run(m_folder);
-    ASSERT_TRUE(run.Start());
+    // Started from another working folder (as from a shortcut or a browser's
+    // download list): the payload and "install.ini" are still found beside the program.
+    wchar_t windowsDir[MAX_PATH] = L"";
+    ASSERT_GT(GetWindowsDirectoryW(windowsDir, MAX_PATH), 0u);
+    ASSERT_TRUE(run.Start(windowsDir));
     ASSERT_TRUE(run.WaitPage(Page::Folder, kPageTimeoutMs));
     EXPECT_EQ(run.PathText(), DefaultFolder());
     run.Click(L"btnInstall");

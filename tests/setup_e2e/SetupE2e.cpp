@@ -169,17 +169,14 @@ std::wstring Lower(std::wstring text) {
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
 std::wstring ExpectedProgramFiles() {
-#ifdef _WIN64
-    // A 64-bit setup program never runs under WOW64: the native folder.
-    const int csidl = CSIDL_PROGRAM_FILES;
-#else
+    // Written out rather than asked of the shell, which the program asks too:
+    // a 32-bit program on 64-bit Windows installs into "Program Files (x86)".
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
-    const int csidl = wow64 ? CSIDL_PROGRAM_FILESX86 : CSIDL_PROGRAM_FILES;
-#endif
-    wchar_t path[MAX_PATH] = L"";
-    SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
-    return path;
+    wchar_t windows[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring drive(windows, 2);
+    return drive + (wow64 ? L"\\Program Files (x86)" : L"\\Program Files");
 }
 
 // ---------------------------------------------------------------- registry
@@ -891,8 +888,8 @@ SetupRun::~SetupRun() {
     m_launcher.Kill();
 }
 
-bool SetupRun::Start() {
-    if (!m_proc.Start(m_folder + L"\\" + Product::kSetupExe, L"", m_folder)) return false;
+bool SetupRun::Start(const std::wstring& workDir) {
+    if (!m_proc.Start(m_folder + L"\\" + Product::kSetupExe, L"", workDir.empty() ? m_folder : workDir)) return false;
     m_pid = m_proc.Pid();
     m_hWnd = WaitForTopWindow(kSetupClass, kSetupTitle, m_pid, 30000);
     return m_hWnd != nullptr;

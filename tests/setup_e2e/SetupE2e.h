@@ -184,8 +184,9 @@ public:
     SetupRun& operator=(const SetupRun&) = delete;
 
     // Starts the program (directly, or through a launcher program that
-    // starts it as its child) and waits for its window.
-    bool Start();
+    // starts it as its child) and waits for its window. The working folder
+    // is the setup folder unless another is given.
+    bool Start(const std::wstring& workDir = L"");
     bool StartThrough(const std::wstring& launcherExe);
 
     HWND Window() const { return m_hWnd; }

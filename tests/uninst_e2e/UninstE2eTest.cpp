@@ -126,8 +126,22 @@ protected:
         return buf;
     }
 
-    // Waits for the last page: the report has been sent, one second later the page changes.
-    static void WaitForFinishedPage() { Sleep(2500); }
+    // Waits until the last page shows its "卸载完成" button (a second after
+    // the report has gone out): its teal face where the progress page is white.
+    static bool WaitForFinishedPage(HWND hDlg) {
+        const POINT probe = {kBtnOver.x - 80, kBtnOver.y + 12};
+        return WaitFor(
+            [&] {
+                RECT rc = {};
+                GetWindowRect(hDlg, &rc);
+                const std::vector<DWORD> px = CapturePixels(hDlg);
+                const size_t at = static_cast<size_t>(probe.y) * (rc.right - rc.left) + probe.x;
+                if (at >= px.size()) return false;
+                const int r = (px[at] >> 16) & 0xFF, g = (px[at] >> 8) & 0xFF, b = px[at] & 0xFF;
+                return g > r + 60 && b > r + 40;
+            },
+            20000, 250);
+    }
 
     static ReportReceiver* s_receiver;
     static std::wstring s_delivery;
@@ -208,7 +222,7 @@ TEST_F(UninstE2e, FilledFormIsReportedAndFinishRemovesTheInstallation) {
     EXPECT_NE(json.find(ToGbk(L"打开大文件太慢")), std::string::npos) << "the Chinese text is not GBK";
     EXPECT_EQ(json.find('\r'), std::string::npos);
 
-    WaitForFinishedPage();
+    ASSERT_TRUE(WaitForFinishedPage(hDlg)) << "the finished page did not show";
     SaveScreenshot(hDlg, L"uninst-4-finished");
     // Everything but the running uninstaller and its libraries is gone already.
     EXPECT_FALSE(HklmKeyExists(Product::kRegUninstallKey));
@@ -325,7 +339,7 @@ TEST_F(UninstE2e, EmptyFormStillReportsAndOnlyTheButtonsRemoveTheFolder) {
     PostClick(hDlg, kBtnUnInstall.x, kBtnUnInstall.y);
     ASSERT_TRUE(s_receiver->WaitForCount(reportsBefore + 1, 60000));
     EXPECT_EQ(ReportJson(s_receiver->Body(reportsBefore)), ExpectedJson(false, id, false, "\"\"", false, "\"\""));
-    WaitForFinishedPage();
+    ASSERT_TRUE(WaitForFinishedPage(hDlg)) << "the finished page did not show";
     SaveScreenshot(hDlg, L"uninst-empty-finished");
 
     Step("uninstall: Alt+F4 on the finished page");
@@ -335,14 +349,15 @@ TEST_F(UninstE2e, EmptyFormStillReportsAndOnlyTheButtonsRemoveTheFolder) {
     Sleep(4000);
     ASSERT_TRUE(FileExists(uninst)) << "Alt+F4 started the self-deletion";
 
-    // The product key is gone: the defaults, and the machine id from the
-    // "config.ini" beside the uninstaller if that is still there.
+    // The product key is gone: the defaults, and the machine id from a
+    // "config.ini" beside the uninstaller (the engine removed the installed
+    // one; this one stands for a copy that survived).
     Identity defaults;
     defaults.version = Product::kDefaultVersion;
-    wchar_t machineId[256] = L"";
-    GetPrivateProfileStringW(Product::kSecMachine, Product::kKeyMachineId, L"", machineId, 256,
-                             (inst.dir + L"\\" + Product::kConfigIni).c_str());
-    defaults.machineId = machineId;
+    defaults.machineId = L"0123456789ABCDEF0123456789ABCDEF";
+    ASSERT_FALSE(HklmKeyExists(Product::kRegProductKey));
+    ASSERT_TRUE(WritePrivateProfileStringW(Product::kSecMachine, Product::kKeyMachineId, defaults.machineId.c_str(),
+                                           (inst.dir + L"\\" + Product::kConfigIni).c_str()));
     Process again;
     hDlg = StartUninstaller(uninst, UninstTitle(), again);
     ASSERT_TRUE(hDlg);
@@ -350,7 +365,7 @@ TEST_F(UninstE2e, EmptyFormStillReportsAndOnlyTheButtonsRemoveTheFolder) {
     ASSERT_TRUE(s_receiver->WaitForCount(reportsBefore + 2, 60000));
     EXPECT_EQ(ReportJson(s_receiver->Body(reportsBefore + 1)),
               ExpectedJson(false, defaults, false, "\"\"", false, "\"\""));
-    WaitForFinishedPage();
+    ASSERT_TRUE(WaitForFinishedPage(hDlg)) << "the finished page did not show";
     Step("uninstall: the close button on the finished page");
     PostClick(hDlg, kCloseBtn.x, kCloseBtn.y);
     EXPECT_EQ(WaitExit(again, 15000), 0u);

@@ -284,9 +284,15 @@ TEST_F(UpdateE2e, SecondStartBringsTheFirstStripToTheFront) {
 
     HWND hCover = CreateWindowExW(0, L"STATIC", L"cover", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 1024, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
-    SetWindowPos(hCover, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    Sleep(300);
-    ASSERT_TRUE(IsAbove(hCover, hStrip));
+    // The strip's own restoring may still reorder the windows for a moment:
+    // raise the cover until it stays above the strip.
+    auto coverOnTop = [&] {
+        SetWindowPos(hCover, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        PumpFor(300);
+        return IsAbove(hCover, hStrip);
+    };
+    ASSERT_TRUE(WaitFor([&] { return coverOnTop() && (PumpFor(1000), IsAbove(hCover, hStrip)); }, 15000))
+        << "the cover does not stay above the strip";
     Step("update: second start while the strip is covered");
     second = StartElevated(updater, L"\"" + dir + L"\"", L"");
     EXPECT_EQ(WaitExit(second, 15000), 0u);
