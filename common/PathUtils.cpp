@@ -24,6 +24,19 @@ bool IsDrivePath(const std::wstring& path)
 
 }  // namespace
 
+std::wstring GetModulePath(size_t capacity)
+{
+    std::wstring path(capacity, L'\0');
+    // A path that does not fit comes back cut, and on older systems without
+    // its terminating zero.
+    const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(capacity));
+    if (n == 0 || n >= capacity) {
+        return std::wstring();
+    }
+    path.resize(n);
+    return path;
+}
+
 std::wstring GetModuleDir()
 {
     wchar_t szPath[kPathChars] = {0};
@@ -112,6 +125,25 @@ int LongPathExists(const std::wstring& path, int mode)
     }
     std::wstring longPath = kLongPathPrefix + path;
     return _waccess(longPath.c_str(), mode) == 0 ? 0 : -1;
+}
+
+std::wstring LongPathForm(const std::wstring& path)
+{
+    return IsDrivePath(path) ? kLongPathPrefix + path : path;
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    const DWORD cch = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (cch == 0) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> buffer(cch);
+    const DWORD n = GetFullPathNameW(path.c_str(), cch, buffer.data(), nullptr);
+    if (n == 0 || n >= cch) {
+        return std::wstring();
+    }
+    return std::wstring(buffer.data(), n);
 }
 
 int LongPathMkdir(const std::wstring& path)
