@@ -10,6 +10,8 @@
 #include <io.h>
 #include <vector>
 
+#include "FileWalk.h"
+
 namespace {
 
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
@@ -183,25 +185,31 @@ bool CreateDirTree(const std::string& ansiPath, bool bLongPath)
 
 bool RemoveDirTree(const std::wstring& path)
 {
-    std::wstring pattern = path + L"\\*.*";
-    struct _wfinddata_t data;
-    intptr_t hFind = _wfindfirst(pattern.c_str(), &data);
-    if (hFind == -1) {
+    // A link is removed as a link, never followed: not even as the tree's root.
+    const DWORD rootAttributes = GetEntryAttributes(path);
+    if (EntryKindOf(rootAttributes) == EntryKind::Link) {
+        RemoveLink(path, rootAttributes);
+        return true;
+    }
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(path, entries)) {
         _wremove(path.c_str());
         return false;
     }
-    do {
-        std::wstring child = path + L"\\" + data.name;
-        if (data.attrib & _A_SUBDIR) {
-            if (wcscmp(data.name, L".") == 0 || wcscmp(data.name, L"..") == 0) {
-                continue;
-            }
+    for (const FolderEntry& entry : entries) {
+        const std::wstring child = path + L"\\" + entry.name;
+        switch (entry.kind) {
+        case EntryKind::Link:
+            RemoveLink(child, entry.attributes);
+            break;
+        case EntryKind::Folder:
             RemoveDirTree(child);
-        } else {
+            break;
+        default:
             _wremove(child.c_str());
+            break;
         }
-    } while (_wfindnext(hFind, &data) == 0);
-    _findclose(hFind);
+    }
     _wrmdir(path.c_str());
     return true;
 }

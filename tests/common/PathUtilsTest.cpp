@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "CommonTestUtil.h"
+#include "FakeLinks.h"
 #include "PathUtils.h"
 
 namespace {
@@ -178,6 +179,39 @@ TEST_F(PathFs, RemoveDirTreeLeavesAnOpenFileAndItsFolderChain)
 
     EXPECT_TRUE(RemoveDirTree(dir / L"r"));
     EXPECT_FALSE(ct::DirExists(dir / L"r"));
+}
+
+// A junction or symbolic link inside a tree never leads the removal to its
+// target. Wine cannot make one, so plain entries are marked as links where
+// the walk reads their attributes; a marked folder's contents stand for the
+// target seen through the link.
+TEST_F(PathFs, RemoveDirTreeRemovesLinksAsLinksAndLeavesTheirTargets)
+{
+    const wchar_t* files[] = {L"r\\a.txt", L"r\\sub\\b.txt", L"r\\sub\\dirlink\\target.txt", L"r\\filelink.txt",
+                              L"rootlink\\target.txt"};
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\sub\\dirlink"));
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\emptylink"));
+    ASSERT_TRUE(CreateDirTree(dir / L"rootlink"));
+    for (const wchar_t* f : files) {
+        ASSERT_TRUE(ct::WriteFileBytes(dir / f, "data"));
+    }
+    FakeLinks links;
+    for (const wchar_t* link : {L"r\\sub\\dirlink", L"r\\emptylink", L"r\\filelink.txt", L"rootlink"}) {
+        links.Mark(dir / link);
+    }
+
+    EXPECT_TRUE(RemoveDirTree(dir / L"r"));
+    EXPECT_EQ(ct::ReadFileBytes(dir / L"r\\sub\\dirlink\\target.txt"), "data") << "the walk went through a link";
+    // The links themselves are removed (a folder link that is not empty here
+    // only because Wine's stand-in holds its target's files).
+    EXPECT_FALSE(ct::DirExists(dir / L"r\\emptylink"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\filelink.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\a.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\sub\\b.txt"));
+
+    // The tree's root itself a link: only the link may go.
+    EXPECT_TRUE(RemoveDirTree(dir / L"rootlink"));
+    EXPECT_EQ(ct::ReadFileBytes(dir / L"rootlink\\target.txt"), "data");
 }
 
 TEST_F(PathFs, LongPathsBeyond260CharactersWorkAndRelativePathsFail)
