@@ -166,10 +166,15 @@ bool CreateDirTree(const std::wstring& path, bool bLongPath)
     NormalizeToSlash(work);
     for (std::wstring::size_type pos = work.find(L'/'); pos != std::wstring::npos; pos = work.find(L'/', pos + 1)) {
         std::wstring prefix = work.substr(0, pos);
-        if (prefix.empty() || IsDirectory(prefix)) {
+        if (prefix.empty()) {
             continue;
         }
         ReplaceAll(prefix, L"/", L"\\");
+        // PathIsDirectoryW finds nothing beyond 260 characters; the long form does.
+        const DWORD attributes = GetEntryAttributes(LongPathForm(prefix));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            continue;
+        }
         int rc = bLongPath ? LongPathMkdir(prefix) : (_wmkdir(prefix.c_str()) == 0 ? 0 : -1);
         if (rc != 0) {
             return false;

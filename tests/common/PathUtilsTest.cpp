@@ -214,6 +214,36 @@ TEST_F(PathFs, RemoveDirTreeRemovesLinksAsLinksAndLeavesTheirTargets)
     EXPECT_EQ(ct::ReadFileBytes(dir / L"rootlink\\target.txt"), "data");
 }
 
+TEST_F(PathFs, CreateDirTreeFindsExistingFoldersBeyond260Characters)
+{
+    std::wstring path = dir.Path();
+    const std::wstring part(60, L'e');
+    while (path.size() <= 300) {
+        path += L"\\" + part;
+        ASSERT_EQ(LongPathMkdir(path), 0);
+    }
+    const std::wstring deeper = path + L"\\" + part;
+
+    // Windows finds no folder behind a plain path that long; the filter plays
+    // that, since Wine does not.
+    FakeLinks links;
+    links.LimitPlainPaths(true);
+    EXPECT_TRUE(CreateDirTree(deeper));
+    EXPECT_EQ(LongPathExists(deeper), 0);
+    size_t longQueries = 0;
+    for (const std::wstring& q : links.Queries()) {
+        if (q.size() >= MAX_PATH) {
+            ++longQueries;
+            EXPECT_EQ(q.compare(0, 4, L"\\\\?\\"), 0) << ToNarrow(q);
+        }
+    }
+    EXPECT_GE(longQueries, 2u) << "the existing long prefixes were looked up";
+    RemoveDirectoryW(LongPathForm(deeper).c_str());
+    for (std::wstring p = path; p.size() > dir.Path().size(); p.resize(p.rfind(L'\\'))) {
+        RemoveDirectoryW(LongPathForm(p).c_str());
+    }
+}
+
 TEST_F(PathFs, LongPathsBeyond260CharactersWorkAndRelativePathsFail)
 {
     std::wstring path = dir.Path();
