@@ -41,17 +41,17 @@ std::wstring GetModulePath(size_t capacity)
 
 std::wstring GetModuleDir()
 {
-    wchar_t szPath[kPathChars] = {0};
-    GetModuleFileNameW(nullptr, szPath, kPathChars);
-    wchar_t* pSlash = wcsrchr(szPath, L'\\');
-    if (pSlash != nullptr) {
-        *pSlash = L'\0';
+    std::wstring path = GetModulePath();
+    const std::wstring::size_type slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos) {
+        return std::wstring();
     }
+    path.resize(slash);
     wchar_t szCanonical[kPathChars] = {0};
-    if (PathCanonicalizeW(szCanonical, szPath)) {
+    if (PathCanonicalizeW(szCanonical, path.c_str())) {
         return szCanonical;
     }
-    return szPath;
+    return path;
 }
 
 std::string ToNarrow(const std::wstring& text)

@@ -106,6 +106,21 @@ TEST_F(PathFs, GetModuleDirIsTheCanonicalFolderOfTheProgram)
     EXPECT_EQ(ct::ReadFileWide(out), dir / L"Y");
 }
 
+TEST_F(PathFs, AProgramPathThatDoesNotFitIsNoPathAtAll)
+{
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_GT(n, 10u);
+    EXPECT_EQ(GetModulePath(), std::wstring(self, n));
+    EXPECT_EQ(GetModulePath(n + 1), std::wstring(self, n));
+    // Cut short, the path would name a parent folder or another file.
+    EXPECT_EQ(GetModulePath(n), L"");
+    EXPECT_EQ(GetModulePath(10), L"");
+    // GetModuleDir and the self-deletion take their path from here. (Wine
+    // starts no program from a path of 260 characters or more, so no real
+    // program is run from one.)
+}
+
 TEST_F(PathFs, CreateDirTreeCreatesMissingParentsOnly)
 {
     std::wstring deep = dir / L"a\\b\\c";
