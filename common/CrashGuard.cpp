@@ -137,7 +137,11 @@ LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionInfo)
 {
     // Room for a full-length program path plus the suffix.
     wchar_t szPath[MAX_PATH + 8] = {0};
-    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    // A path cut short would put the dump beside another file; no heap here.
+    const DWORD n = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
     wcscat(szPath, Product::kDumpSuffix);
 
     HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -32,7 +32,12 @@ std::wstring ReadInstallIni(const wchar_t* key)
     } else if (wcscmp(key, Product::kKeyVersionStr) == 0) {
         def = Product::kDefaultVersion;
     }
-    std::wstring iniPath = PathJoin(GetModuleDir(), Product::kInstallIni);
+    // Without the program's folder the name would point at the drive's root.
+    const std::wstring moduleDir = GetModuleDir();
+    if (moduleDir.empty()) {
+        return def;
+    }
+    std::wstring iniPath = PathJoin(moduleDir, Product::kInstallIni);
     std::wstring value = ReadIniString(iniPath, Product::kSecConfig, key, def, kIniValueChars);
     // An empty value in the file counts as missing.
     return value.empty() ? std::wstring(def) : value;

@@ -39,6 +39,20 @@ const wchar_t* LineFormatOf(int level)
     }
 }
 
+// One entry is one line: each line break inside the text (CR LF, LF or CR)
+// becomes a single space.
+void KeepOnOneLine(wchar_t* text)
+{
+    wchar_t* out = text;
+    for (const wchar_t* in = text; *in != L'\0'; ++in) {
+        if (*in == L'\r' && in[1] == L'\n') {
+            continue;
+        }
+        *out++ = (*in == L'\r' || *in == L'\n') ? L' ' : *in;
+    }
+    *out = L'\0';
+}
+
 }  // namespace
 
 void WriteLog(int level, const wchar_t* /*sourceFile*/, int /*line*/, const wchar_t* /*function*/,
@@ -57,6 +71,7 @@ void WriteLog(int level, const wchar_t* /*sourceFile*/, int /*line*/, const wcha
     _vsnwprintf(szMessage, kLogMessageChars - 1, format, args);
     va_end(args);
     szMessage[kLogMessageChars - 1] = L'\0';
+    KeepOnOneLine(szMessage);
 
     SYSTEMTIME st;
     GetLocalTime(&st);

@@ -3,7 +3,8 @@
 // thread appends each line to the log file (opened and closed per line) or, in
 // debug-output mode, hands it to OutputDebugStringA.
 //
-// Line format: "[<thread id>][<yyyy-mm-dd hh:mm:ss.mmm>][<TAG>]<message>" + CR LF.
+// Line format: "[<thread id>][<yyyy-mm-dd hh:mm:ss.mmm>][<TAG>]<message>" + CR LF;
+// a line break inside the message becomes a space, so one entry is one line.
 // The format follows the Windows wide printf conventions ("%s" = wide string).
 // By convention the format begins with "%s " and the first argument is the
 // qualified function name, also passed as `function`:

@@ -10,6 +10,8 @@
 #include <io.h>
 #include <vector>
 
+#include "FileWalk.h"
+
 namespace {
 
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
@@ -24,19 +26,32 @@ bool IsDrivePath(const std::wstring& path)
 
 }  // namespace
 
+std::wstring GetModulePath(size_t capacity)
+{
+    std::wstring path(capacity, L'\0');
+    // A path that does not fit comes back cut, and on older systems without
+    // its terminating zero.
+    const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(capacity));
+    if (n == 0 || n >= capacity) {
+        return std::wstring();
+    }
+    path.resize(n);
+    return path;
+}
+
 std::wstring GetModuleDir()
 {
-    wchar_t szPath[kPathChars] = {0};
-    GetModuleFileNameW(nullptr, szPath, kPathChars);
-    wchar_t* pSlash = wcsrchr(szPath, L'\\');
-    if (pSlash != nullptr) {
-        *pSlash = L'\0';
+    std::wstring path = GetModulePath();
+    const std::wstring::size_type slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos) {
+        return std::wstring();
     }
+    path.resize(slash);
     wchar_t szCanonical[kPathChars] = {0};
-    if (PathCanonicalizeW(szCanonical, szPath)) {
+    if (PathCanonicalizeW(szCanonical, path.c_str())) {
         return szCanonical;
     }
-    return szPath;
+    return path;
 }
 
 std::string ToNarrow(const std::wstring& text)
@@ -114,6 +129,25 @@ int LongPathExists(const std::wstring& path, int mode)
     return _waccess(longPath.c_str(), mode) == 0 ? 0 : -1;
 }
 
+std::wstring LongPathForm(const std::wstring& path)
+{
+    return IsDrivePath(path) ? kLongPathPrefix + path : path;
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    const DWORD cch = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (cch == 0) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> buffer(cch);
+    const DWORD n = GetFullPathNameW(path.c_str(), cch, buffer.data(), nullptr);
+    if (n == 0 || n >= cch) {
+        return std::wstring();
+    }
+    return std::wstring(buffer.data(), n);
+}
+
 int LongPathMkdir(const std::wstring& path)
 {
     if (!IsDrivePath(path)) {
@@ -132,10 +166,15 @@ bool CreateDirTree(const std::wstring& path, bool bLongPath)
     NormalizeToSlash(work);
     for (std::wstring::size_type pos = work.find(L'/'); pos != std::wstring::npos; pos = work.find(L'/', pos + 1)) {
         std::wstring prefix = work.substr(0, pos);
-        if (prefix.empty() || IsDirectory(prefix)) {
+        if (prefix.empty()) {
             continue;
         }
         ReplaceAll(prefix, L"/", L"\\");
+        // PathIsDirectoryW finds nothing beyond 260 characters; the long form does.
+        const DWORD attributes = GetEntryAttributes(LongPathForm(prefix));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            continue;
+        }
         int rc = bLongPath ? LongPathMkdir(prefix) : (_wmkdir(prefix.c_str()) == 0 ? 0 : -1);
         if (rc != 0) {
             return false;
@@ -151,25 +190,31 @@ bool CreateDirTree(const std::string& ansiPath, bool bLongPath)
 
 bool RemoveDirTree(const std::wstring& path)
 {
-    std::wstring pattern = path + L"\\*.*";
-    struct _wfinddata_t data;
-    intptr_t hFind = _wfindfirst(pattern.c_str(), &data);
-    if (hFind == -1) {
+    // A link is removed as a link, never followed: not even as the tree's root.
+    const DWORD rootAttributes = GetEntryAttributes(path);
+    if (EntryKindOf(rootAttributes) == EntryKind::Link) {
+        RemoveLink(path, rootAttributes);
+        return true;
+    }
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(path, entries)) {
         _wremove(path.c_str());
         return false;
     }
-    do {
-        std::wstring child = path + L"\\" + data.name;
-        if (data.attrib & _A_SUBDIR) {
-            if (wcscmp(data.name, L".") == 0 || wcscmp(data.name, L"..") == 0) {
-                continue;
-            }
+    for (const FolderEntry& entry : entries) {
+        const std::wstring child = path + L"\\" + entry.name;
+        switch (entry.kind) {
+        case EntryKind::Link:
+            RemoveLink(child, entry.attributes);
+            break;
+        case EntryKind::Folder:
             RemoveDirTree(child);
-        } else {
+            break;
+        default:
             _wremove(child.c_str());
+            break;
         }
-    } while (_wfindnext(hFind, &data) == 0);
-    _findclose(hFind);
+    }
     _wrmdir(path.c_str());
     return true;
 }

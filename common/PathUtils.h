@@ -14,7 +14,12 @@
 // Fixed capacity of a path buffer, in characters.
 constexpr size_t kPathChars = 260;
 
-// Folder of the running program's own file, canonicalised, no trailing backslash.
+// Full path of the running program's file; empty when it does not fit
+// capacity characters, since a cut path names another file or a parent folder.
+std::wstring GetModulePath(size_t capacity = kPathChars);
+
+// Folder of the running program's own file, canonicalised, no trailing
+// backslash; empty when the program's path does not fit kPathChars.
 std::wstring GetModuleDir();
 
 // Text in the system ANSI code page (CP_ACP) and back.
@@ -39,6 +44,10 @@ bool IsDirectory(const std::wstring& path);
 // ".." are not resolved; anything else fails. 0 on success, -1 on failure.
 int LongPathExists(const std::wstring& path, int mode = 0);
 int LongPathMkdir(const std::wstring& path);
+// "\\?\" + path for an absolute drive path ("X:\..."); any other path unchanged.
+std::wstring LongPathForm(const std::wstring& path);
+// GetFullPathNameW without a length limit: "." and ".." resolved; empty on failure.
+std::wstring FullPath(const std::wstring& path);
 
 // Creates the folder and every missing parent; false at the first folder that
 // cannot be created. bLongPath false creates with the plain _wmkdir (the

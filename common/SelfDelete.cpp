@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <cwchar>
 
@@ -106,6 +107,22 @@ std::wstring WithoutTrailingBackslash(std::wstring path)
     return path;
 }
 
+// The script removes programDir with everything in it, so that must be the
+// very folder that holds the program, and never a drive's root.
+bool IsProgramsOwnFolder(const std::wstring& programPath, const std::wstring& programDir)
+{
+    const std::wstring::size_type slash = programPath.rfind(L'\\');
+    if (slash == std::wstring::npos || programDir.empty())
+        return false;
+    const std::wstring holder = FullPath(programPath.substr(0, slash + 1));
+    const std::wstring folder = FullPath(programDir + L"\\");
+    if (holder.empty() || folder.empty())
+        return false;
+    if (holder.size() < kPathChars && PathIsRootW(holder.c_str()))
+        return false;
+    return _wcsicmp(holder.c_str(), folder.c_str()) == 0;
+}
+
 }  // namespace
 
 std::string FormatSelfDeleteScript(const std::wstring& programPath, const std::wstring& programDir,
@@ -129,6 +146,8 @@ std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstri
                                    const std::wstring& programDir,
                                    const std::function<std::wstring()>& nameSource)
 {
+    if (!IsProgramsOwnFolder(programPath, programDir))
+        return std::wstring();
     const std::wstring base = WithoutTrailingBackslash(tempDir);
     const bool bLockDown = IsAdministrator();
     LocalSecurityDescriptor owned(kSelfDeleteFolderSddl, kSddlNoOwnerRights);
@@ -188,9 +207,12 @@ void ScheduleSelfDelete()
     if (n == 0 || n >= kPathChars)
         return;
 
-    wchar_t szProgram[kPathChars] = {};
-    GetModuleFileNameW(nullptr, szProgram, kPathChars);
-    const std::wstring scriptPath = WriteSelfDeleteScript(szTemp, szProgram, GetModuleDir());
+    // A program path cut short would leave a parent folder to remove.
+    const std::wstring program = GetModulePath();
+    const std::wstring programDir = GetModuleDir();
+    if (program.empty() || programDir.empty())
+        return;
+    const std::wstring scriptPath = WriteSelfDeleteScript(szTemp, program, programDir);
     if (scriptPath.empty())
         return;
 

@@ -46,7 +46,9 @@ SelfDeleteFolderMaker SetSelfDeleteFolderMaker(SelfDeleteFolderMaker maker);
 // writes the script "_uninstall_acc.bat" into it as a new file. nameSource
 // gives the folder names to try (for tests); by default
 // Product::kSelfDeleteFolderPrefix + a random GUID. A name that already exists is
-// skipped, never opened. Returns the script's full path, or empty on failure.
+// skipped, never opened. programDir must be the folder that holds programPath
+// (compared in full form, case ignored) and not a drive's root; otherwise
+// nothing is written. Returns the script's full path, or empty on failure.
 std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstring& programPath,
                                    const std::wstring& programDir,
                                    const std::function<std::wstring()>& nameSource = nullptr);

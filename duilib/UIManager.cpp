@@ -331,7 +331,9 @@ HINSTANCE CPaintManagerUI::GetInstance() { return G().hInstance; }
 CDuiString CPaintManagerUI::GetInstancePath() {
     Globals& g = G();
     wchar_t szPath[MAX_PATH + 1] = {};
-    ::GetModuleFileNameW(g.hInstance, szPath, MAX_PATH);
+    // A path cut short names a folder above the program's own: no skins from there.
+    const DWORD n = ::GetModuleFileNameW(g.hInstance, szPath, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return CDuiString();
     wchar_t* p = wcsrchr(szPath, L'\\');
     if (p) p[1] = 0;
     return CDuiString(szPath);

@@ -7,7 +7,9 @@
 
 #include <cwchar>
 #include <memory>
+#include <vector>
 
+#include "FileWalk.h"
 #include "Firewall.h"
 #include "IniSettings.h"
 #include "Log.h"
@@ -139,45 +141,41 @@ bool CInstallMgr::CopyInstallFile(int step) {
 bool CInstallMgr::CoverFile(const wchar_t* destFolder, const wchar_t* srcFolder) {
     const std::wstring pattern = FormatW(L"%s\\*", srcFolder);
     if (!FitsCopyBuffer(pattern)) return false;
-    _wfinddata_t entry;
-    const intptr_t search = _wfindfirst(pattern.c_str(), &entry);
-    if (search == -1) return false;
+    // The engine runs elevated and a user may be able to write in the target:
+    // a link on the way would carry the copy wherever it points.
+    if (PathCrossesLink(destFolder)) {
+        INSTALL_LOG(LOG_ERROR, L"CInstallMgr::CoverFile", L"link on the path to=[%s]", destFolder);
+        return false;
+    }
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(srcFolder, entries)) return false;
 
-    bool bOk = true;
-    do {
-        const std::wstring name = entry.name;
-        if (entry.attrib & _A_SUBDIR) {
-            if (name == L"." || name == L"..") continue;
+    for (const FolderEntry& entry : entries) {
+        const std::wstring& name = entry.name;
+        if (entry.kind == EntryKind::Folder) {
             const std::wstring src = PathJoin(srcFolder, name);
             const std::wstring dest = PathJoin(destFolder, name);
-            if (!FitsCopyBuffer(src) || !FitsCopyBuffer(dest)) {
-                bOk = false;
-                break;
-            }
+            if (!FitsCopyBuffer(src) || !FitsCopyBuffer(dest)) return false;
             if (_waccess(dest.c_str(), 0) != 0) _wmkdir(dest.c_str());
-            if (!CoverFile(dest.c_str(), src.c_str())) {
-                bOk = false;
-                break;
-            }
+            if (!CoverFile(dest.c_str(), src.c_str())) return false;
         } else {
             // The setup program never copies itself, whatever the payload holds.
             if (name.find(Product::kSetupExe) != std::wstring::npos) continue;
             const std::wstring src = PathJoin(srcFolder, name);
             const std::wstring dest = PathJoin(destFolder, name);
             BOOL bRet = FALSE;
-            if (FitsCopyBuffer(src) && FitsCopyBuffer(dest)) bRet = CopyFileW(src.c_str(), dest.c_str(), FALSE);
+            // Neither end may be a link: the copy would read or write its target.
+            if (FitsCopyBuffer(src) && FitsCopyBuffer(dest) && entry.kind == EntryKind::File &&
+                GetEntryKind(dest) != EntryKind::Link)
+                bRet = CopyFileW(src.c_str(), dest.c_str(), FALSE);
             WriteLog(LOG_INFO, kLogSource, __LINE__, L"CInstallMgr::CoverFile",
                      L"正在拷贝文件[%d] from=[%s] to=[%s] bRet=[%d]", g_nCopyCount, src.c_str(), dest.c_str(),
                      bRet ? 1 : 0);
-            if (!bRet) {
-                bOk = false;
-                break;
-            }
+            if (!bRet) return false;
             ++g_nCopyCount;
         }
-    } while (_wfindnext(search, &entry) == 0);
-    _findclose(search);
-    return bOk;
+    }
+    return true;
 }
 
 bool CInstallMgr::WriteMachineInfo(int step) {

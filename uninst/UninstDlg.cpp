@@ -79,7 +79,7 @@ void CUninstDlg::ReadIdentity() {
     m_strVersion = ReadProductValue(Product::kValVersionStr);
     m_strChannel = ReadProductValue(Product::kValChannel);
     m_strMachineId = ReadProductValue(Product::kValMachineId);
-    if (m_strMachineId.empty()) {
+    if (m_strMachineId.empty() && !GetModuleDir().empty()) {
         const std::wstring configIni = PathJoin(GetModuleDir(), Product::kConfigIni);
         m_strMachineId = ReadIniString(configIni, Product::kSecMachine, Product::kKeyMachineId, L"",
                                        kIniMachineIdChars);

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "FileWalk.h"
+
 namespace {
 
 DWORD g_dwZipLastResult = UZ_OK;
@@ -671,11 +673,12 @@ DWORD ZipArchive::CheckEntry(const ZipEntry& entry, const std::wstring& target, 
             if (!IsPlainAbsolutePath(target, true) || target.size() > kMaxPathChars) return UZ_NOFILE;
             *outPath = target;
             *folderPart = target;
-            return UZ_OK;
+        } else {
+            DWORD code = ComposeBelowRoot(strRoot, target, true, outPath);
+            *folderPart = target;
+            if (code != UZ_OK) return code;
         }
-        DWORD code = ComposeBelowRoot(strRoot, target, true, outPath);
-        *folderPart = target;
-        return code;
+        return PathCrossesLink(*outPath) ? UZ_NOFILE : UZ_OK;
     }
     size_t sep = target.find_last_of(L"\\/");
     *folderPart = sep == std::wstring::npos ? std::wstring() : target.substr(0, sep + 1);
@@ -686,6 +689,10 @@ DWORD ZipArchive::CheckEntry(const ZipEntry& entry, const std::wstring& target, 
         DWORD code = ComposeBelowRoot(strRoot, target, false, outPath);
         if (code != UZ_OK) return code;
     }
+    // The updater runs elevated over a folder a user may write to: a link on
+    // the way (the root and the folders above it included) would carry the
+    // file wherever it points.
+    if (PathCrossesLink(*outPath)) return UZ_NOFILE;
     // Windows refuses to replace a read-only file; so do we, on every system,
     // and before the first byte of the archive is written.
     DWORD existing = GetFileAttributesW(outPath->c_str());

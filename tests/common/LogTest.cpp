@@ -194,6 +194,43 @@ TEST(Log, LongMessagesAreCutTo3999Characters)
     }
 }
 
+TEST(Log, LineBreaksInsideAMessageKeepTheEntryOnOneLine)
+{
+    const ProcessLog& log = TheLog();
+    struct Case {
+        const wchar_t* text;
+        const char* logged;
+    } cases[] = {
+        // The setup's overwrite question.
+        {L"您计算机已经安装过\n确定要覆盖安装吗?", "\xC4\xFA\xBC\xC6\xCB\xE3\xBB\xFA\xD2\xD1\xBE\xAD\xB0\xB2\xD7\xB0\xB9\xFD "
+                                                "\xC8\xB7\xB6\xA8\xD2\xAA\xB8\xB2\xB8\xC7\xB0\xB2\xD7\xB0\xC2\xF0?"},
+        {L"a\r\nb", "a b"},
+        {L"a\rb", "a b"},
+        {L"a\n\nb", "a  b"},
+        {L"a\n\r\nb\r", "a  b "},
+        {L"\ttab stays", "\ttab stays"},
+    };
+    std::vector<std::string> markers;
+    for (const Case& c : cases) {
+        markers.push_back(Marker("break"));
+        const std::wstring w = ToWide(markers.back());
+        WriteLog(LOG_INFO, L"LogTest.cpp", __LINE__, L"LogTest", L"%s [%s] end", w.c_str(), c.text);
+    }
+    const std::string last = Marker("last");
+    Log(LOG_INFO, last);
+    const std::string bytes = WaitFor(log.path, last);
+    for (size_t i = 0; i < markers.size(); ++i) {
+        const std::string line = LineWith(bytes, markers[i]);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, kPrefix)) << markers[i];
+        EXPECT_EQ(line.substr(m.length(0)), markers[i] + " [" + cases[i].logged + "] end");
+    }
+    // Every physical line is an entry of its own.
+    for (const std::string& line : SplitCrLf(bytes)) {
+        EXPECT_TRUE(std::regex_search(line, kPrefix)) << line;
+    }
+}
+
 TEST(Log, UnmappableCharactersBecomeTheDefaultCharacter)
 {
     const ProcessLog& log = TheLog();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "CommonTestUtil.h"
+#include "FakeLinks.h"
 #include "PathUtils.h"
 
 namespace {
@@ -105,6 +106,21 @@ TEST_F(PathFs, GetModuleDirIsTheCanonicalFolderOfTheProgram)
     EXPECT_EQ(ct::ReadFileWide(out), dir / L"Y");
 }
 
+TEST_F(PathFs, AProgramPathThatDoesNotFitIsNoPathAtAll)
+{
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_GT(n, 10u);
+    EXPECT_EQ(GetModulePath(), std::wstring(self, n));
+    EXPECT_EQ(GetModulePath(n + 1), std::wstring(self, n));
+    // Cut short, the path would name a parent folder or another file.
+    EXPECT_EQ(GetModulePath(n), L"");
+    EXPECT_EQ(GetModulePath(10), L"");
+    // GetModuleDir and the self-deletion take their path from here. (Wine
+    // starts no program from a path of 260 characters or more, so no real
+    // program is run from one.)
+}
+
 TEST_F(PathFs, CreateDirTreeCreatesMissingParentsOnly)
 {
     std::wstring deep = dir / L"a\\b\\c";
@@ -178,6 +194,69 @@ TEST_F(PathFs, RemoveDirTreeLeavesAnOpenFileAndItsFolderChain)
 
     EXPECT_TRUE(RemoveDirTree(dir / L"r"));
     EXPECT_FALSE(ct::DirExists(dir / L"r"));
+}
+
+// A junction or symbolic link inside a tree never leads the removal to its
+// target. Wine cannot make one, so plain entries are marked as links where
+// the walk reads their attributes; a marked folder's contents stand for the
+// target seen through the link.
+TEST_F(PathFs, RemoveDirTreeRemovesLinksAsLinksAndLeavesTheirTargets)
+{
+    const wchar_t* files[] = {L"r\\a.txt", L"r\\sub\\b.txt", L"r\\sub\\dirlink\\target.txt", L"r\\filelink.txt",
+                              L"rootlink\\target.txt"};
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\sub\\dirlink"));
+    ASSERT_TRUE(CreateDirTree(dir / L"r\\emptylink"));
+    ASSERT_TRUE(CreateDirTree(dir / L"rootlink"));
+    for (const wchar_t* f : files) {
+        ASSERT_TRUE(ct::WriteFileBytes(dir / f, "data"));
+    }
+    FakeLinks links;
+    for (const wchar_t* link : {L"r\\sub\\dirlink", L"r\\emptylink", L"r\\filelink.txt", L"rootlink"}) {
+        links.Mark(dir / link);
+    }
+
+    EXPECT_TRUE(RemoveDirTree(dir / L"r"));
+    EXPECT_EQ(ct::ReadFileBytes(dir / L"r\\sub\\dirlink\\target.txt"), "data") << "the walk went through a link";
+    // The links themselves are removed (a folder link that is not empty here
+    // only because Wine's stand-in holds its target's files).
+    EXPECT_FALSE(ct::DirExists(dir / L"r\\emptylink"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\filelink.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\a.txt"));
+    EXPECT_FALSE(ct::FileExists(dir / L"r\\sub\\b.txt"));
+
+    // The tree's root itself a link: only the link may go.
+    EXPECT_TRUE(RemoveDirTree(dir / L"rootlink"));
+    EXPECT_EQ(ct::ReadFileBytes(dir / L"rootlink\\target.txt"), "data");
+}
+
+TEST_F(PathFs, CreateDirTreeFindsExistingFoldersBeyond260Characters)
+{
+    std::wstring path = dir.Path();
+    const std::wstring part(60, L'e');
+    while (path.size() <= 300) {
+        path += L"\\" + part;
+        ASSERT_EQ(LongPathMkdir(path), 0);
+    }
+    const std::wstring deeper = path + L"\\" + part;
+
+    // Windows finds no folder behind a plain path that long; the filter plays
+    // that, since Wine does not.
+    FakeLinks links;
+    links.LimitPlainPaths(true);
+    EXPECT_TRUE(CreateDirTree(deeper));
+    EXPECT_EQ(LongPathExists(deeper), 0);
+    size_t longQueries = 0;
+    for (const std::wstring& q : links.Queries()) {
+        if (q.size() >= MAX_PATH) {
+            ++longQueries;
+            EXPECT_EQ(q.compare(0, 4, L"\\\\?\\"), 0) << ToNarrow(q);
+        }
+    }
+    EXPECT_GE(longQueries, 2u) << "the existing long prefixes were looked up";
+    RemoveDirectoryW(LongPathForm(deeper).c_str());
+    for (std::wstring p = path; p.size() > dir.Path().size(); p.resize(p.rfind(L'\\'))) {
+        RemoveDirectoryW(LongPathForm(p).c_str());
+    }
 }
 
 TEST_F(PathFs, LongPathsBeyond260CharactersWorkAndRelativePathsFail)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ComOwners.h"
+#include "FakeLinks.h"
 #include "FirewallFakes.h"
 #include "InstallMgr.h"
 #include "InstallTestSupport.h"
@@ -471,6 +472,45 @@ TEST_F(InstallEngine, PathsBeyondTheCopyBuffersAreAFailedCopy) {
         EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, Product::kRegProductKey, kView));
         RemoveDirTree(L"\\\\?\\" + m_setup->Payload());
         RemoveDirTree(L"\\\\?\\" + m_installDir + L"\\" + longName + L"1");
+    }
+}
+
+// A junction or symbolic link on the way of the copy would make the elevated
+// engine write wherever it points. Wine cannot make one, so the entry is
+// marked as a link where the engine reads its attributes.
+TEST_F(InstallEngine, ALinkOnTheWayOfTheCopyFailsTheCopy) {
+    struct Case {
+        const char* what;
+        std::wstring link;     // relative to the installation folder; ".." is the folder above
+        std::wstring written;  // a file the copy must not have written through the link
+    } cases[] = {
+        {"the installation folder", L"", L"KeloPdfReader.exe"},
+        {"a folder above it", L"..", L"KeloPdfReader.exe"},
+        {"a folder the copy fills", L"plugins", L"plugins\\a.dll"},
+        {"a folder deeper down", L"plugins\\deep", L"plugins\\deep\\b.dat"},
+        {"a file the copy replaces", L"icon.ico", L"icon.ico"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearRegistry();
+        RemoveDirTree(m_installDir);
+        ASSERT_TRUE(CreateDirTree(m_installDir + L"\\plugins\\deep"));
+        ASSERT_TRUE(WriteBytes(m_installDir + L"\\icon.ico", "link target"));
+        FakeLinks links;
+        const std::wstring link = c.link.empty() ? m_installDir
+                                  : c.link == L".." ? m_target->path()
+                                                    : m_installDir + L"\\" + c.link;
+        links.Mark(link);
+
+        const std::vector<Rec> expected = {{5, 0, L""}, {20, -1, L"拷贝文件失败"}};
+        EXPECT_EQ(Install(m_installDir), expected);
+        const std::wstring written = m_installDir + L"\\" + c.written;
+        if (c.written == L"icon.ico") {
+            EXPECT_EQ(ReadBytes(written), "link target");
+        } else {
+            EXPECT_FALSE(Exists(written)) << "written through the link: " << ToNarrow(written);
+        }
+        EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, Product::kRegProductKey, kView));
     }
 }
 

@@ -172,6 +172,36 @@ TEST_F(SelfDeleteTest, NothingIsWrittenWhenEveryNameIsTaken)
     EXPECT_FALSE(Exists(dir + L"\\taken\\" + Product::kSelfDeleteScript));
 }
 
+TEST_F(SelfDeleteTest, NoScriptNamesAFolderOtherThanTheProgramsOwn)
+{
+    struct Case {
+        const wchar_t* program;
+        const wchar_t* folder;
+        bool written;
+    } cases[] = {
+        {L"C:\\x\\a.exe", L"C:\\x", true},
+        {L"C:\\X\\a.exe", L"c:\\x", true},
+        {L"C:\\x\\..\\y\\a.exe", L"C:\\y", true},
+        {L"C:\\x\\y\\a.exe", L"C:\\x", false},  // a parent folder
+        {L"C:\\x\\a.exe", L"C:\\x\\y", false},
+        {L"C:\\x\\a.exe", L"D:\\x", false},
+        {L"C:\\a.exe", L"C:", false},  // the drive's root
+        {L"C:\\a.exe", L"C:\\", false},
+        {L"C:\\x\\a.exe", L"", false},
+        {L"", L"C:\\x", false},
+        {L"a.exe", L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToNarrow(std::wstring(c.program) + L" in " + c.folder));
+        const std::set<std::wstring> before = PrivateFolders(dir);
+        const std::wstring script = WriteSelfDeleteScript(dir, c.program, c.folder);
+        EXPECT_EQ(!script.empty(), c.written);
+        if (!c.written) {
+            EXPECT_EQ(PrivateFolders(dir), before) << "nothing is made for a refused script";
+        }
+    }
+}
+
 // Whether a token of this user gets `desired` to an object with this
 // security descriptor. elevated false: as in a program of the same user
 // that is not elevated, the Administrators membership only denies and the

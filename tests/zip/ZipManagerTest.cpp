@@ -2,6 +2,7 @@
 // roots and path limits, on archives made by make_fixtures.py.
 #include <gtest/gtest.h>
 
+#include "FakeLinks.h"
 #include "ZipManager.h"
 #include "ZipTestUtil.h"
 
@@ -409,6 +410,31 @@ TEST_F(ZipExtract, ReadOnlyFileIsNotReplaced) {
     EXPECT_FALSE(m_zip.ExtractAll());
     EXPECT_EQ(GetZipLastResult(), UZ_NOFILE);
     EXPECT_EQ(ListTree(m_root), std::vector<std::wstring>{L"z.txt"});
+}
+
+// The updater runs elevated over a folder a user may write to: a junction or
+// symbolic link there would carry the package's files wherever it points.
+// Wine cannot make one, so entries are marked as links where the extraction
+// reads their attributes.
+TEST_F(ZipExtract, ALinkOnTheWayOfTheExtractionRefusesItBeforeAnyChange) {
+    OpenFixture(L"names.zip");
+    const std::wstring cases[] = {L"", L"..", L"sub", L"sub\\dir", L"b.txt"};
+    for (const std::wstring& rel : cases) {
+        SCOPED_TRACE(Narrow(rel.empty() ? L"the root" : rel));
+        RemoveTree(m_root);
+        CreateDirectoryW(m_root.c_str(), nullptr);
+        CreateDirectoryW(At(L"sub").c_str(), nullptr);
+        CreateDirectoryW(At(L"sub\\dir").c_str(), nullptr);
+        ASSERT_TRUE(WriteAll(At(L"b.txt"), std::string("old")));
+        const std::vector<std::wstring> before = ListTree(m_root);
+        FakeLinks links;
+        links.Mark(rel.empty() ? m_root : rel == L".." ? m_temp.Path() : At(rel));
+
+        EXPECT_FALSE(m_zip.ExtractAll());
+        EXPECT_EQ(GetZipLastResult(), UZ_NOFILE);
+        EXPECT_EQ(ListTree(m_root), before);
+        EXPECT_EQ(ReadAll(At(L"b.txt")), "old");
+    }
 }
 
 TEST_F(ZipExtract, ComposedPathsPastTheLimitAreRefused) {
