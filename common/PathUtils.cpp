@@ -188,7 +188,7 @@ bool CreateDirTree(const std::string& ansiPath, bool bLongPath)
     return CreateDirTree(ToWide(ansiPath), bLongPath);
 }
 
-bool RemoveDirTree(const std::wstring& path)
+bool RemoveDirTree(const std::wstring& path, HANDLE hStop)
 {
     // A link is removed as a link, never followed: not even as the tree's root.
     const DWORD rootAttributes = GetEntryAttributes(path);
@@ -202,13 +202,14 @@ bool RemoveDirTree(const std::wstring& path)
         return false;
     }
     for (const FolderEntry& entry : entries) {
+        if (hStop != nullptr && WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0) break;
         const std::wstring child = path + L"\\" + entry.name;
         switch (entry.kind) {
         case EntryKind::Link:
             RemoveLink(child, entry.attributes);
             break;
         case EntryKind::Folder:
-            RemoveDirTree(child);
+            RemoveDirTree(child, hStop);
             break;
         default:
             _wremove(child.c_str());

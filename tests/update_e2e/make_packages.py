@@ -7,12 +7,15 @@ would download them: a folder holding "Update.zip" and "update.ini".
     good/     a new build of the application (the stand-in again), a notes
               file and a file in a subfolder; version 1002 / "1.0.0.2"
     broken/   "Update.zip" that is no zip archive at all
+    large/    the good package and 3,000 small files under "bulk", whose
+              extraction takes seconds (for closing the updater during it)
 """
 import os
 import sys
 import zipfile
 
 STAMP = (2024, 5, 6, 7, 8, 10)
+LARGE_FILES = 3000
 VERSION_INI = "[CONFIG]\r\nversion=1002\r\nversion_str=1.0.0.2\r\n"
 
 
@@ -50,6 +53,13 @@ def main():
 
     write_package(os.path.join(out, "good"), good)
     write_package(os.path.join(out, "broken"), b"This is not a zip archive.\r\n" * 8)
+
+    def large(zf):
+        good(zf)
+        for i in range(LARGE_FILES):
+            entry(zf, "bulk/f%04d.dat" % i, (b"bulk %04d " % i) * 200)
+
+    write_package(os.path.join(out, "large"), large)
 
 
 if __name__ == "__main__":
