@@ -2,12 +2,11 @@
 // the parent program's name kept for the channel, then the wizard window and
 // the message loop until the wizard is closed.
 #include <windows.h>
-#include <delayimp.h>
 
-#include <cstring>
 #include <string>
 
 #include "CrashGuard.h"
+#include "DllGuard.h"
 #include "InstallMgr.h"
 #include "IniSettings.h"
 #include "Log.h"
@@ -16,60 +15,10 @@
 #include "SetupDlg.h"
 #include "SingleInstance.h"
 
-namespace {
-
 // A setup program is usually started from a download folder, where anybody
-// may have put a DLL named like a system one. Only "DuiLib.dll" is meant to
-// come from beside the program (it is resolved by the loader before any code
-// runs). Every other library is taken from the system folder: run-time loads
-// by name search only the system folder where the system offers that
-// (SetDefaultDllDirectories), the current folder leaves the search, and the
-// delay-loaded imports are loaded by their full system path everywhere.
-HMODULE LoadFromSystemFolder(const char* pszDll) {
-    wchar_t szPath[MAX_PATH] = {0};
-    const UINT n = ::GetSystemDirectoryW(szPath, MAX_PATH);
-    const size_t nName = strlen(pszDll);
-    if (n == 0 || n + 1 + nName >= MAX_PATH) return NULL;
-    szPath[n] = L'\\';
-    for (size_t i = 0; i < nName; ++i) szPath[n + 1 + i] = static_cast<wchar_t>(static_cast<unsigned char>(pszDll[i]));
-    szPath[n + 1 + nName] = 0;
-    return ::LoadLibraryExW(szPath, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-FARPROC WINAPI DelayLoadNotify(unsigned dliNotify, PDelayLoadInfo pdli) {
-    if (dliNotify != dliNotePreLoadLibrary || pdli == NULL || pdli->szDll == NULL) return NULL;
-    return reinterpret_cast<FARPROC>(LoadFromSystemFolder(pdli->szDll));
-}
-
-// System DLLs that the system's own DLLs load later by bare name (delay
-// imports of the shell, the theme and drawing code, the folder browser).
-// Such a load is not always held to the restricted search: on some systems
-// it still looks in the program's folder first. Loaded now from the system
-// folder, each is found already loaded, by its name, when they ask for it.
-const char* const kPreloadedSystemDlls[] = {"uxtheme.dll", "msimg32.dll", "dwmapi.dll", "comctl32.dll",
-                                            "version.dll"};
-
-struct DllSearchGuard {
-    DllSearchGuard() {
-        __pfnDliNotifyHook2 = DelayLoadNotify;
-        for (const char* pszDll : kPreloadedSystemDlls) LoadFromSystemFolder(pszDll);
-        HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
-        if (hKernel == NULL) return;
-        typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-        typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
-        SetDefaultDllDirectoriesFn pfnDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(::GetProcAddress(hKernel, "SetDefaultDllDirectories")));
-        if (pfnDefault != NULL) pfnDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-        SetDllDirectoryFn pfnDir = reinterpret_cast<SetDllDirectoryFn>(
-            reinterpret_cast<void*>(::GetProcAddress(hKernel, "SetDllDirectoryW")));
-        if (pfnDir != NULL) pfnDir(L"");
-    }
-};
-
-}  // namespace
-
-// Before any other static initialisation.
-static DllSearchGuard g_DllSearchGuard __attribute__((init_priority(101)));
+// may have put a DLL named like a system one. Before any other static
+// initialisation.
+static DllSearchGuardInstaller g_DllSearchGuard __attribute__((init_priority(101)));
 // An unhandled exception becomes "<program>.dmp" beside the program.
 static CrashGuardInstaller g_CrashGuard;
 

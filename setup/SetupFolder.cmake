@@ -1,10 +1,6 @@
 # Included by setup/CMakeLists.txt.
 #
-# 1. Delay-loaded imports of the setup program. The loader resolves static
-#    imports before any code runs and searches the program's own folder first
-#    for every DLL that is not one of the system's known DLLs. The network
-#    libraries that the machine identifier needs are therefore delay-loaded;
-#    Main.cpp loads them by their full system path when first called.
+# 1. Delay-loaded imports of the setup program (cmake/KeloDelayLoad.cmake).
 # 2. The delivered setup folder, <build>/delivery/KeloPdfReaderSetup:
 #      KeloPdfReaderSetup.exe, install.ini, DuiLib.dll, libcurl.dll,
 #      libeay32.dll, ssleay32.dll and the payload folder KeloInstaller
@@ -13,46 +9,10 @@
 
 # ---------------------------------------------------------------- delay-loaded imports
 
-if(NOT CMAKE_DLLTOOL)
-  find_program(CMAKE_DLLTOOL ${KELO_MINGW_TRIPLE}-dlltool REQUIRED)
-endif()
-
-# <dll> <function>@<argument bytes> ...: the functions the program calls.
-set(kelo_delay_imports
+# The network libraries of the machine identifier.
+kelo_delay_load(KeloPdfReaderSetup
   "NETAPI32.dll|Netbios@4"
   "IPHLPAPI.DLL|GetAdaptersInfo@8")
-
-set(delay_dir ${CMAKE_CURRENT_BINARY_DIR}/delayimp)
-file(MAKE_DIRECTORY ${delay_dir})
-set(delay_libs)
-foreach(entry ${kelo_delay_imports})
-  string(REPLACE "|" ";" parts "${entry}")
-  list(GET parts 0 dll)
-  list(REMOVE_AT parts 0)
-  string(TOLOWER ${dll} lower)
-  get_filename_component(base ${lower} NAME_WE)
-  set(def_text "LIBRARY ${dll}\nEXPORTS\n")
-  foreach(fn ${parts})
-    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-      # No stdcall decoration on x86_64.
-      string(REGEX REPLACE "@[0-9]+$" "" fn ${fn})
-    endif()
-    string(APPEND def_text "${fn}\n")
-  endforeach()
-  set(def ${delay_dir}/${base}.def)
-  set(lib ${delay_dir}/lib${base}_delay.a)
-  file(WRITE ${def}.in "${def_text}")
-  configure_file(${def}.in ${def} COPYONLY)
-  add_custom_command(OUTPUT ${lib}
-    COMMAND ${CMAKE_DLLTOOL} -k --dllname ${dll} --def ${def} --output-delaylib ${lib}
-    DEPENDS ${def} VERBATIM)
-  list(APPEND delay_libs ${lib})
-endforeach()
-add_custom_target(setup_delayimp DEPENDS ${delay_libs})
-add_dependencies(KeloPdfReaderSetup setup_delayimp)
-# After the foundation on the link line, so that its references bind to the
-# delay-load thunks instead of the system import libraries.
-target_link_libraries(KeloPdfReaderSetup PRIVATE kelo_common ${delay_libs})
 
 # ---------------------------------------------------------------- delivered folder
 

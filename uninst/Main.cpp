@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "DllGuard.h"
 #include "Log.h"
 #include "PathUtils.h"
 #include "Product.h"
@@ -12,6 +13,10 @@
 #include "UninstDlg.h"
 
 using namespace DuiLib;
+
+// The uninstaller runs from the installation folder, which a standard user
+// may be able to write to. Before any other static initialisation.
+static DllSearchGuardInstaller g_DllSearchGuard __attribute__((init_priority(101)));
 
 namespace {
 
@@ -22,11 +27,19 @@ constexpr int kInitialHeight = 470;
 constexpr DWORD kDialogStyle = 0x10CF0000;
 constexpr DWORD kDialogExStyle = 0x00060000;
 
+// As when the loader cannot find an imported library.
+constexpr int kExitNoLibrary = -1;
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     // A second start only brings the first window to the front.
     if (IsAnotherInstanceRunning(Product::kUninstMutex, UninstWindowTitle().c_str())) return 0;
+
+    // libcurl is delay-loaded (see CMakeLists.txt). The removal deletes the
+    // installation folder, libcurl.dll and the OpenSSL DLLs among its files,
+    // before the report is sent: loaded now, they are in use and stay.
+    if (LoadRuntimeLib(L"libcurl.dll") == NULL) return kExitNoLibrary;
 
     ::SetCurrentDirectoryW(GetModuleDir().c_str());
 

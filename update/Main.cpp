@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CrashGuard.h"
+#include "DllGuard.h"
 #include "Log.h"
 #include "PathUtils.h"
 #include "Product.h"
@@ -15,6 +16,9 @@
 
 using namespace DuiLib;
 
+// The updater runs from a folder that the application made in the user's
+// temporary folder. Before any other static initialisation.
+static DllSearchGuardInstaller g_DllSearchGuard __attribute__((init_priority(101)));
 // An unhandled exception leaves "Update.exe.dmp" beside the program.
 static CrashGuardInstaller g_CrashGuard;
 
