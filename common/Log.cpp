@@ -189,6 +189,7 @@ bool CLog::TakeAndWriteOne()
     std::string line = m_queue.front() + "\n";
     m_queue.pop_front();
     WriteOut(line);
+    ++m_nWritten;
     return true;
 }
 
@@ -213,9 +214,15 @@ bool CLog::Stop()
         return false;
     }
     m_bStopRequested = true;
-    if (!Wait(kLogStopWaitMs)) {
-        // The writer still uses the file handler; it is left to the process's end.
-        return false;
+    const DWORD start = GetTickCount();
+    unsigned long seen = m_nWritten;
+    while (!Wait(kLogStallMs)) {
+        const unsigned long written = m_nWritten;
+        if (written == seen || GetTickCount() - start >= kLogStopMaxWaitMs) {
+            // The writer still uses the file handler; it is left to the process's end.
+            return false;
+        }
+        seen = written;
     }
     LockHelperGuard guard(&LogLock());
     m_pFileHandler.reset();

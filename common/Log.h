@@ -37,8 +37,10 @@ enum {
 constexpr size_t kLogMessageChars = 4000;
 constexpr size_t kLogTimeChars = 64;
 constexpr size_t kLogLineChars = 4096;
-// Longest time Stop waits for the writer to finish the queue.
-constexpr unsigned long kLogStopWaitMs = 3000;
+// Stop waits for the writer while it gets on with the queue: it gives up when
+// no line was written for kLogStallMs, and after kLogStopMaxWaitMs in all.
+constexpr unsigned long kLogStallMs = 3000;
+constexpr unsigned long kLogStopMaxWaitMs = 60000;
 
 void WriteLog(int level, const wchar_t* sourceFile, int line, const wchar_t* function,
               const wchar_t* format, ...);
@@ -83,9 +85,9 @@ public:
 
     // Writes the lines still queued, ends the writer thread and closes the
     // file. False when no writer was started or it was already stopped, and
-    // when the writer has not ended within kLogStopWaitMs: the program's exit
-    // never waits for a writer that is stuck (a lost file, a lock whose owner
-    // is gone).
+    // when the writer is given up (see kLogStallMs): the program's exit never
+    // waits without end for a writer that is stuck (a lost file, a lock whose
+    // owner is gone).
     bool Stop();
 
     // Debug-output mode: lines go to OutputDebugStringA, never to disk.
@@ -122,6 +124,8 @@ private:
     std::list<std::string> m_queue;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bStopRequested{false};
+    // Lines written so far; Stop reads it without the lock to see progress.
+    std::atomic<unsigned long> m_nWritten{0};
     std::string m_strFolder;
     std::string m_strPath;
     int m_nMinLevel = LOG_INFO;

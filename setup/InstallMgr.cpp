@@ -105,7 +105,8 @@ unsigned __stdcall CInstallMgr::InstallProc(void* pParam) {
     }
     pThis->IntallSoftware();
     if (pThis->m_stop.IsRequested())
-        INSTALL_LOG(LOG_INFO, L"CInstallMgr::InstallProc", L"安装已中止 threadid=[%d]", static_cast<int>(GetCurrentThreadId()));
+        INSTALL_LOG(LOG_INFO, L"CInstallMgr::InstallProc", L"安装已中止 threadid=[%d]",
+                    static_cast<int>(GetCurrentThreadId()));
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::InstallProc", L"安装完成 线程threadid=[%d]退出",
                 static_cast<int>(GetCurrentThreadId()));
     return 0;

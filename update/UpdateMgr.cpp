@@ -122,6 +122,8 @@ CUpdateMgr::~CUpdateMgr() {
     if (h != INVALID_HANDLE_VALUE) {
         StopWorker(UpdateStop(), h, kWorkerStopWaitMs, L"CUpdateMgr");
         CloseHandle(h);
+        // The worker has ended; records posted from elsewhere go through again.
+        UpdateStop().Clear();
     }
 }
 
