@@ -6,6 +6,8 @@
 //   fault                                   access violation (no crash guard here)
 //   log <folder> <name|-> <threads> <n> <tag>  lines from threads, then a normal stop
 //   logdebug <n>                            debug-output mode, n lines, then a normal stop
+//   worker <folder> <stopping|stuck>        StopWorker on a worker that stops or never looks;
+//                                           exit 5 when StopWorker returned
 #include <windows.h>
 #include <shellapi.h>
 
@@ -17,6 +19,7 @@
 #include "PathUtils.h"
 #include "Product.h"
 #include "SingleInstance.h"
+#include "ThreadHelper.h"
 
 namespace {
 
@@ -86,6 +89,35 @@ int RunLogDebug(const std::vector<std::wstring>& a)
     return log.Stop() ? 0 : 2;
 }
 
+StopSignal g_workerStop;
+
+DWORD WINAPI StoppingWorker(void*)
+{
+    while (g_workerStop.Pause(50)) {
+    }
+    return 0;
+}
+
+DWORD WINAPI StuckWorker(void*)
+{
+    // Busy with something that never looks at the stop request.
+    Sleep(INFINITE);
+    return 0;
+}
+
+int RunWorker(const std::vector<std::wstring>& a)
+{
+    if (a.size() < 4) {
+        return 90;
+    }
+    CLog::GetInstance().Init(ToNarrow(a[2]).c_str(), "worker.log");
+    HANDLE h = CreateThread(nullptr, 0, a[3] == L"stuck" ? &StuckWorker : &StoppingWorker, nullptr, 0, nullptr);
+    Sleep(200);
+    StopWorker(g_workerStop, h, 1000, L"Probe");
+    CloseHandle(h);
+    return 5;
+}
+
 }  // namespace
 
 int main()
@@ -118,6 +150,9 @@ int main()
     }
     if (mode == L"logdebug") {
         return RunLogDebug(a);
+    }
+    if (mode == L"worker") {
+        return RunWorker(a);
     }
     return 90;
 }

@@ -44,6 +44,29 @@ TEST(ThreadHelper, StartRunsTheBodyOnItsOwnThreadAndWaitJoinsIt)
     EXPECT_TRUE(t.Wait()) << "an ended thread can be waited for again";
 }
 
+// --- StopWorker in a probe process: a worker that looks at the stop request
+// is joined; one that never does makes the program end at once (exit code 0)
+// after its log line, instead of being ended from outside or waited for.
+
+TEST(StopWorker, JoinsAStoppingWorkerAndEndsTheProgramPastAStuckOne)
+{
+    struct Case {
+        const wchar_t* worker;
+        DWORD exitCode;
+        bool logged;
+    } cases[] = {{L"stopping", 5, false}, {L"stuck", 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToNarrow(c.worker));
+        ct::TempDir dir(L"kelo_stopworker");
+        const std::wstring probe = ct::BinPath(L"common_probe.exe");
+        EXPECT_EQ(ct::Run(probe, ct::Quote(probe) + L" worker " + ct::Quote(dir.Path()) + L" " + c.worker, 30000),
+                  c.exitCode);
+        const std::string log = ct::ReadFileBytes(dir / L"worker.log");
+        EXPECT_EQ(log.find("StopWorker Probe worker still running after 1000 ms") != std::string::npos, c.logged)
+            << log;
+    }
+}
+
 // --- Locks: mutual exclusion, recursion, release on every exit path.
 
 template <typename Lock, typename Guard>
