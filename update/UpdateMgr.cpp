@@ -10,7 +10,7 @@
 #include "Process.h"
 #include "Product.h"
 #include "RegSettings.h"
-#include "ZipManager.h"
+#include "UpdateStage.h"
 
 HWND g_hUpdateWnd = nullptr;
 std::wstring CUpdateMgr::m_strMainExePath;
@@ -49,14 +49,6 @@ void EndProgram(const wchar_t* exeName) {
     if (!h) return;
     if (TerminateProcess(h, 0)) WaitForSingleObject(h, kExitWaitMs);
     CloseHandle(h);
-}
-
-// Open, root, extraction; 1 when all three succeed.
-int ExtractPackage(const std::wstring& zipFile, const std::wstring& root) {
-    CZipManager zip;
-    if (!zip.Open(zipFile.c_str())) return 0;
-    if (!zip.SetExtractRoot(root.c_str())) return 0;
-    return zip.ExtractAll() ? 1 : 0;
 }
 
 }  // namespace
@@ -114,8 +106,11 @@ unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
     const std::wstring updateFolder = PathJoin(m_strMainExePath, Product::kUpdateFolder);
     PostUpdateStatus(UpdateStatus{2, 10, L"开始升级..."}, kFirstReportDelayMs);
 
+    // Unpacked and checked beside the installation first; the switch then
+    // lands whole or is undone.
     const std::wstring zipFile = PathJoin(updateFolder, Product::kUpdateZip);
-    const int ret = ExtractPackage(zipFile, m_strMainExePath);
+    CUpdateStage stage(m_strMainExePath);
+    const int ret = stage.Stage(zipFile) && stage.Switch() ? 1 : 0;
     UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"解压文件 strZipFile=[%s] m_strMainExePath=[%s] ret=[%d]",
                zipFile.c_str(), m_strMainExePath.c_str(), ret);
 
@@ -138,12 +133,15 @@ unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
 
         PostUpdateStatus(UpdateStatus{2, 100, L"解压完成..."}, kReportDelayMs);
         Sleep(kAfterExtractionMs);
+        stage.Finish();
         RemoveDirTree(updateFolder);
         PostUpdateStatus(UpdateStatus{4, 100, L"升级成功..."}, kReportDelayMs);
         productKey.reset();
     } else {
         PostUpdateStatus(UpdateStatus{3, 100, L"解压失败..."}, kReportDelayMs);
-        RemoveDirTree(updateFolder);
+        stage.Discard();
+        // A journal that could not be carried out keeps its backups for the next start.
+        if (!stage.HasJournal()) RemoveDirTree(updateFolder);
     }
 
     HANDLE self = TakeThreadHandle();
