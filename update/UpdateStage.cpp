@@ -318,7 +318,9 @@ bool CUpdateStage::ReadJournal(std::vector<Step>* steps, bool* begun, bool* done
             return false;
         }
     }
-    return !first;
+    // Cut short before its header line (a run ended as it created the file):
+    // nothing was moved on its account either.
+    return true;
 }
 
 // ------------------------------------------------------------------ switch
