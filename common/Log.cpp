@@ -198,7 +198,10 @@ bool CLog::Stop()
         return false;
     }
     m_bStopRequested = true;
-    Wait();
+    if (!Wait(kLogStopWaitMs)) {
+        // The writer still uses the file handler; it is left to the process's end.
+        return false;
+    }
     LockHelperGuard guard(&LogLock());
     m_pFileHandler.reset();
     return true;

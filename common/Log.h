@@ -36,6 +36,8 @@ enum {
 constexpr size_t kLogMessageChars = 4000;
 constexpr size_t kLogTimeChars = 64;
 constexpr size_t kLogLineChars = 4096;
+// Longest time Stop waits for the writer to finish the queue.
+constexpr unsigned long kLogStopWaitMs = 3000;
 
 void WriteLog(int level, const wchar_t* sourceFile, int line, const wchar_t* function,
               const wchar_t* format, ...);
@@ -79,7 +81,10 @@ public:
     void Push(const std::string& line);
 
     // Writes the lines still queued, ends the writer thread and closes the
-    // file. False when no writer was started or it was already stopped.
+    // file. False when no writer was started or it was already stopped, and
+    // when the writer has not ended within kLogStopWaitMs: the program's exit
+    // never waits for a writer that is stuck (a lost file, a lock whose owner
+    // is gone).
     bool Stop();
 
     // Debug-output mode: lines go to OutputDebugStringA, never to disk.

@@ -149,7 +149,7 @@ bool CreateDirTree(const std::string& ansiPath, bool bLongPath)
     return CreateDirTree(ToWide(ansiPath), bLongPath);
 }
 
-bool RemoveDirTree(const std::wstring& path)
+bool RemoveDirTree(const std::wstring& path, HANDLE hStop)
 {
     std::wstring pattern = path + L"\\*.*";
     struct _wfinddata_t data;
@@ -159,12 +159,15 @@ bool RemoveDirTree(const std::wstring& path)
         return false;
     }
     do {
+        if (hStop != nullptr && WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0) {
+            break;
+        }
         std::wstring child = path + L"\\" + data.name;
         if (data.attrib & _A_SUBDIR) {
             if (wcscmp(data.name, L".") == 0 || wcscmp(data.name, L"..") == 0) {
                 continue;
             }
-            RemoveDirTree(child);
+            RemoveDirTree(child, hStop);
         } else {
             _wremove(child.c_str());
         }

@@ -47,8 +47,9 @@ bool CreateDirTree(const std::wstring& path, bool bLongPath = true);
 bool CreateDirTree(const std::string& ansiPath, bool bLongPath = true);
 
 // Deletes the folder with everything in it, as far as possible; locked files
-// and their folders stay. False when the folder cannot be listed.
-bool RemoveDirTree(const std::wstring& path);
+// and their folders stay. False when the folder cannot be listed. Once
+// hStop, an event, is set, no further entry is deleted.
+bool RemoveDirTree(const std::wstring& path, void* hStop = nullptr);
 
 // "%s\\%s" of a folder and a name.
 std::wstring PathJoin(const std::wstring& folder, const std::wstring& name);

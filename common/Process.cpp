@@ -104,7 +104,7 @@ bool TerminateProcessByName(const wchar_t* exeName) {
     return true;
 }
 
-bool StopServiceByName(const wchar_t* serviceName, DWORD maxWaitMs) {
+bool StopServiceByName(const wchar_t* serviceName, DWORD maxWaitMs, HANDLE hStop) {
     if (!serviceName || !*serviceName) return false;
     AutoCloseServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
     if (!manager.Get()) return false;
@@ -124,6 +124,10 @@ bool StopServiceByName(const wchar_t* serviceName, DWORD maxWaitMs) {
         // The wait hint paces the polling; a hint of 0 polls without pause.
         DWORD pause = status.dwWaitHint;
         if (pause > maxWaitMs - elapsed) pause = maxWaitMs - elapsed;
-        Sleep(pause);
+        if (hStop == nullptr) {
+            Sleep(pause);
+        } else if (WaitForSingleObject(hStop, pause) != WAIT_TIMEOUT) {
+            return false;
+        }
     }
 }

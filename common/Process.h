@@ -26,5 +26,5 @@ constexpr DWORD kServiceStopTimeoutMs = 30000;
 // Stops a running service and waits until it reports stopped. False when the
 // name is empty, the service cannot be opened, is not running (stopped,
 // starting or already stopping), refuses the stop request, or has not stopped
-// within maxWaitMs.
-bool StopServiceByName(const wchar_t* serviceName, DWORD maxWaitMs = kServiceStopTimeoutMs);
+// within maxWaitMs. The wait also ends (false) once hStop, an event, is set.
+bool StopServiceByName(const wchar_t* serviceName, DWORD maxWaitMs = kServiceStopTimeoutMs, HANDLE hStop = nullptr);

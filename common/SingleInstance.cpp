@@ -8,7 +8,10 @@ bool IsAnotherInstanceRunning(const wchar_t* mutexName, const wchar_t* windowTit
         HWND hWnd = FindWindowW(nullptr, windowTitle);
         if (hWnd != nullptr) {
             COPYDATASTRUCT cds = {};
-            SendMessageW(hWnd, WM_COPYDATA, COPYDATA_ACTIVATE, reinterpret_cast<LPARAM>(&cds));
+            // A first copy whose window no longer answers must not hang this one.
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(hWnd, WM_COPYDATA, COPYDATA_ACTIVATE, reinterpret_cast<LPARAM>(&cds),
+                                SMTO_ABORTIFHUNG | SMTO_BLOCK, kActivateTimeoutMs, &result);
         }
         bRunning = true;
     }

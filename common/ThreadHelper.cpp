@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include "Log.h"
+
 ThreadHelper::ThreadHelper() : m_hThread(nullptr)
 {
 }
@@ -37,8 +39,45 @@ bool ThreadHelper::Start()
 
 bool ThreadHelper::Wait()
 {
+    return Wait(INFINITE);
+}
+
+bool ThreadHelper::Wait(DWORD timeoutMs)
+{
     if (m_hThread == nullptr) {
         return false;
     }
-    return WaitForSingleObject(m_hThread, INFINITE) == WAIT_OBJECT_0;
+    return WaitForSingleObject(m_hThread, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool IsSignaled(HANDLE hEvent)
+{
+    return hEvent != nullptr && WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0;
+}
+
+bool StopSignal::Pause(DWORD ms) const
+{
+    if (m_hEvent == nullptr) {
+        Sleep(ms);
+        return true;
+    }
+    return WaitForSingleObject(m_hEvent, ms) == WAIT_TIMEOUT;
+}
+
+bool StopWorker(StopSignal& stop, HANDLE hThread, DWORD waitMs, const wchar_t* owner)
+{
+    stop.Request();
+    if (hThread == nullptr || hThread == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    if (WaitForSingleObject(hThread, waitMs) != WAIT_TIMEOUT) {
+        return true;
+    }
+    // Ending only the thread could leave a lock it holds taken for good; the
+    // window is already gone, so the program ends instead.
+    WriteLog(LOG_ERROR, L"ThreadHelper", __LINE__, L"StopWorker", L"%s %s worker still running after %u ms, exiting",
+             L"StopWorker", owner != nullptr ? owner : L"", static_cast<unsigned>(waitMs));
+    CLog::GetInstance().Stop();
+    TerminateProcess(GetCurrentProcess(), 0);
+    return false;
 }

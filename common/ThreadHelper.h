@@ -1,5 +1,11 @@
 // Base for objects that own one worker thread: derive, implement Run, call
 // Start. Stopping the body is the derived class's business; Wait joins it.
+//
+// Workers that a window owns stop cooperatively: the owner sets a StopSignal,
+// the worker looks at it between its files and steps (its pauses end early)
+// and returns; StopWorker joins it for a bounded time. A thread is never
+// ended from outside: one ended while it holds the heap's or the log's lock
+// would leave the program unable to end.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +21,8 @@ public:
     bool Start();
     // Waits without limit for the thread to end; false when not started or the wait failed.
     bool Wait();
+    // Waits at most timeoutMs; false also when the thread still runs.
+    bool Wait(DWORD timeoutMs);
     HANDLE GetThreadHandle() const { return m_hThread; }
 
 protected:
@@ -24,3 +32,44 @@ private:
     static unsigned __stdcall ThreadEntry(void* pParam);
     HANDLE m_hThread;
 };
+
+// True when the event is set; false for a null handle.
+bool IsSignaled(HANDLE hEvent);
+
+// A worker's stop request: set by the owner, read by the worker.
+class StopSignal {
+public:
+    StopSignal() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~StopSignal() {
+        if (m_hEvent != nullptr) CloseHandle(m_hEvent);
+    }
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+
+    void Request() {
+        if (m_hEvent != nullptr) SetEvent(m_hEvent);
+    }
+    // For an owner that starts a new worker after an earlier one stopped.
+    void Clear() {
+        if (m_hEvent != nullptr) ResetEvent(m_hEvent);
+    }
+    bool IsRequested() const { return IsSignaled(m_hEvent); }
+    // Sleeps ms unless a stop is requested first; true when the whole pause passed.
+    bool Pause(DWORD ms) const;
+    // The event, for waits that take one (null when it could not be made).
+    HANDLE Handle() const { return m_hEvent; }
+
+private:
+    HANDLE m_hEvent;
+};
+
+// How long an owner waits for its worker after asking it to stop. A worker
+// looks at the request at least between two files, so this is ample.
+constexpr DWORD kWorkerStopWaitMs = 5000;
+
+// Asks the worker to stop and waits up to waitMs for the thread to end;
+// true when it ended. When it has not, the last resort: the log lines queued
+// so far are written (for a bounded time) and the program ends at once,
+// without waiting for that thread or anything it may hold. `owner` names the
+// manager in that log line. The handle stays the caller's.
+bool StopWorker(StopSignal& stop, HANDLE hThread, DWORD waitMs, const wchar_t* owner);

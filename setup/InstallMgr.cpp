@@ -75,8 +75,7 @@ CInstallMgr::CInstallMgr() : m_bDesktopShortcut(true), m_bQuickLaunchShortcut(tr
 
 CInstallMgr::~CInstallMgr() {
     if (m_hThread != INVALID_HANDLE_VALUE) {
-        // A worker that still runs is ended; the files copied so far stay.
-        if (WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0) TerminateThread(m_hThread, 0xFFFFFFFF);
+        StopWorker(m_stop, m_hThread, kWorkerStopWaitMs, L"CInstallMgr");
         CloseHandle(m_hThread);
         m_hThread = INVALID_HANDLE_VALUE;
     }
@@ -103,6 +102,8 @@ unsigned __stdcall CInstallMgr::InstallProc(void* pParam) {
         return 0;
     }
     pThis->IntallSoftware();
+    if (pThis->m_stop.IsRequested())
+        INSTALL_LOG(LOG_INFO, L"CInstallMgr::InstallProc", L"安装已中止 threadid=[%d]", static_cast<int>(GetCurrentThreadId()));
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::InstallProc", L"安装完成 线程threadid=[%d]退出",
                 static_cast<int>(GetCurrentThreadId()));
     return 0;
@@ -112,17 +113,19 @@ void CInstallMgr::IntallSoftware() {
     PostInstallProgress(InstallProgress{5, 0, L""});
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::IntallSoftware", L"安装step=5");
 
+    // A stop request (the window closing) ends the sequence between its steps.
     bool bTerminated = false;
     for (const wchar_t* name : kProgramsToEnd) {
         if (TerminateProcessByName(name)) bTerminated = true;
     }
-    StopServiceByName(Product::kServiceName);
+    StopServiceByName(Product::kServiceName, kServiceStopTimeoutMs, m_stop.Handle());
     // Give the ended programs time to release their files.
-    if (bTerminated) Sleep(kPauseAfterTerminateMs);
+    if (bTerminated && !m_stop.Pause(kPauseAfterTerminateMs)) return;
+    if (m_stop.IsRequested()) return;
 
-    if (!CopyInstallFile(20)) return;
+    if (!CopyInstallFile(20) || m_stop.IsRequested()) return;
     WriteMachineInfo(20);
-    if (!CopyDependFile(30)) return;
+    if (m_stop.IsRequested() || !CopyDependFile(30) || m_stop.IsRequested()) return;
     AfterInstall(90);
 }
 
@@ -132,6 +135,7 @@ bool CInstallMgr::CopyInstallFile(int step) {
         PostInstallProgress(InstallProgress{step, 0, L"拷贝文件完成"});
         return true;
     }
+    if (m_stop.IsRequested()) return false;
     PostInstallProgress(InstallProgress{step, -1, L"拷贝文件失败"});
     return false;
 }
@@ -145,6 +149,10 @@ bool CInstallMgr::CoverFile(const wchar_t* destFolder, const wchar_t* srcFolder)
 
     bool bOk = true;
     do {
+        if (m_stop.IsRequested()) {
+            bOk = false;
+            break;
+        }
         const std::wstring name = entry.name;
         if (entry.attrib & _A_SUBDIR) {
             if (name == L"." || name == L"..") continue;

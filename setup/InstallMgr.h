@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Firewall.h"
+#include "ThreadHelper.h"
 
 // wParam: InstallProgress* allocated by the worker; the receiver deletes it.
 #define WM_INSTALL_PROGRESS (WM_USER + 1001)
@@ -40,6 +41,8 @@ void PostInstallProgress(const InstallProgress& progress);
 class CInstallMgr {
 public:
     CInstallMgr();
+    // Asks a running worker to stop and waits for it (StopWorker); the worker
+    // ends after the file or step it is at, and the files copied so far stay.
     ~CInstallMgr();
     CInstallMgr(const CInstallMgr&) = delete;
     CInstallMgr& operator=(const CInstallMgr&) = delete;
@@ -65,7 +68,10 @@ public:
     bool CopyDependFile(int step);
     bool AfterInstall(int step);
     // Recursive copy of a folder's contents; true when every file was copied.
+    // A stop request ends it before the next file (false).
     bool CoverFile(const wchar_t* destFolder, const wchar_t* srcFolder);
+    // Asks the worker to end after its current file or step; returns at once.
+    void RequestStop() { m_stop.Request(); }
 
     // Target folder without trailing backslash; the dialog assigns it before
     // the worker starts and has created it.
@@ -75,6 +81,7 @@ private:
     bool m_bDesktopShortcut;
     bool m_bQuickLaunchShortcut;
     HANDLE m_hThread;
+    StopSignal m_stop;
     INetFwPolicy2* m_pFirewallPolicy = nullptr;
     CFirewallSettings::RuleFactory m_firewallRuleFactory;
 };

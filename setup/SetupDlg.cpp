@@ -173,7 +173,7 @@ DUI_ON_MSGTYPE(DUI_MSGTYPE_CLICK, CSetupDlg::OnClick)
 DUI_END_MESSAGE_MAP()
 
 CSetupDlg::CSetupDlg()
-    : m_pMainTab(NULL), m_pEditPath(NULL), m_pCkOk(NULL), m_pProgress(NULL), m_pInstallMgr(new CInstallMgr) {}
+    : m_pMainTab(NULL), m_pEditPath(NULL), m_pCkOk(NULL), m_pProgress(NULL), m_pInstallMgr(new CInstallMgr), m_bBrowsing(false) {}
 
 CSetupDlg::~CSetupDlg() {
     // Ends a worker that still runs; the files copied so far stay.
@@ -184,6 +184,20 @@ CSetupDlg::~CSetupDlg() {
 }
 
 LPCTSTR CSetupDlg::GetWindowClassName() const { return kWindowClass; }
+
+LRESULT CSetupDlg::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    // The browser disables the wizard, but posted input and close requests
+    // still arrive through its loop; acted on, they would start the
+    // installation or free this dialog under the browser's call.
+    if (m_bBrowsing) {
+        const bool bInput = (uMsg >= WM_MOUSEFIRST && uMsg <= WM_MOUSELAST) ||
+                            (uMsg >= WM_KEYFIRST && uMsg <= WM_KEYLAST) ||
+                            (uMsg >= WM_NCLBUTTONDOWN && uMsg <= WM_NCMBUTTONDBLCLK);
+        const bool bClose = uMsg == WM_CLOSE || (uMsg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE);
+        if (bInput || bClose) return 0;
+    }
+    return CWinBaseEx::HandleMessage(uMsg, wParam, lParam);
+}
 
 CDuiString CSetupDlg::GetSkinFile() { return CDuiString(kSkinFile); }
 
@@ -366,10 +380,13 @@ void CSetupDlg::LoadLicenseText() {
 void CSetupDlg::SelectInstallPath() {
     ScopedCom com;
     BROWSEINFOW bi = {};
-    bi.hwndOwner = NULL;
+    // Owned by the wizard and modal to it.
+    bi.hwndOwner = GetHWND();
     bi.lpszTitle = kBrowseTitle;
     bi.ulFlags = kBrowseFlags;
+    m_bBrowsing = true;
     LPITEMIDLIST pidl = ::SHBrowseForFolderW(&bi);
+    m_bBrowsing = false;
     if (pidl == NULL) return;
     wchar_t szPath[MAX_PATH] = {0};
     const BOOL bGot = ::SHGetPathFromIDListW(pidl, szPath);

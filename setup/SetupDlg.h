@@ -25,6 +25,7 @@ public:
 
 protected:
     LPCTSTR GetWindowClassName() const override;
+    LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
     void OnFinalMessage(HWND hWnd) override;
     ~CSetupDlg() override;
     void InitWindow() override;
@@ -51,6 +52,8 @@ private:
     DuiLib::CProgressUI* m_pProgress;
     std::wstring m_strInstallPath;
     CInstallMgr* m_pInstallMgr;
+    // The folder browser is open (its modal loop runs inside OnClick).
+    bool m_bBrowsing;
 
     DUI_DECLARE_MESSAGE_MAP()
 };

@@ -21,7 +21,6 @@ namespace {
 constexpr wchar_t kLogSource[] = L"UninstMgr";
 // Every post waits this long first, so that the user can follow the steps.
 constexpr DWORD kProgressPauseMs = 300;
-constexpr DWORD kKilledExitCode = 0xFFFFFFFF;
 
 // Programs of the product that must not run while their files go, in this order.
 const wchar_t* const kProgramsToEnd[] = {Product::kMainExe, Product::kUpdateExe, Product::kAdvertisingExe};
@@ -41,8 +40,7 @@ CUninstMgr::CUninstMgr()
 CUninstMgr::~CUninstMgr()
 {
     if (threadHandle != INVALID_HANDLE_VALUE) {
-        if (WaitForSingleObject(threadHandle, 0) == WAIT_TIMEOUT)
-            TerminateThread(threadHandle, kKilledExitCode);
+        StopWorker(m_stop, threadHandle, kWorkerStopWaitMs, L"CUninstMgr");
         CloseHandle(threadHandle);
         threadHandle = INVALID_HANDLE_VALUE;
     }
@@ -69,23 +67,28 @@ unsigned __stdcall CUninstMgr::UninstProcThread(void* param)
         return 0;
     }
     self->UnIntallSoftware();
+    if (self->m_stop.IsRequested())
+        WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::UninstProcThread", L"%s 卸载已中止 threadid=[%d]",
+                 L"CUninstMgr::UninstProcThread", static_cast<int>(GetCurrentThreadId()));
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::UninstProcThread", L"%s 卸载完成 线程threadid=[%d]退出",
              L"CUninstMgr::UninstProcThread", static_cast<int>(GetCurrentThreadId()));
     return 0;
 }
 
-void CUninstMgr::PostProgress(int percent, const wchar_t* text)
+bool CUninstMgr::PostProgress(int percent, const wchar_t* text)
 {
     HWND hWnd = g_hUninstWnd;
     if (!hWnd)
-        return;
-    Sleep(kProgressPauseMs);
+        return !m_stop.IsRequested();
+    if (!m_stop.Pause(kProgressPauseMs))
+        return false;
     auto* record = new UninstProgress;
     record->percent = percent;
     record->status = 0;
     record->text = text;
     if (!PostMessageW(hWnd, WM_UNINST_PROGRESS, reinterpret_cast<WPARAM>(record), 0))
         delete record;  // nobody else would free it
+    return true;
 }
 
 void CUninstMgr::UnIntallSoftware()
@@ -97,14 +100,20 @@ void CUninstMgr::UnIntallSoftware()
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::UnIntallSoftware", L"%s 卸载step=5",
              L"CUninstMgr::UnIntallSoftware");
 
+    // A stop request (the window closing) ends the sequence between its steps.
+    if (m_stop.IsRequested())
+        return;
     UninstallService(Product::kServiceName);
 
     // The shortcut and firewall steps read the display name from the product
     // key, which DeleteRegedit removes: this order matters.
+    // Each step returns at once after a stop request.
     DeleteLink();
     RemoveFirewall();
     DeleteRegedit();
     DeleleOtherFile();
+    if (m_stop.IsRequested())
+        return;
 
     PostProgress(100, L"卸载完成");
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::UnIntallSoftware", L"%s 卸载step=100",
@@ -115,7 +124,8 @@ bool CUninstMgr::DeleteLink()
 {
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::DeleteLink", L"%s 删除快捷方式、启动栏和开始菜单 step=%d",
              L"CUninstMgr::DeleteLink", 60);
-    PostProgress(60, L"删除快捷方式");
+    if (!PostProgress(60, L"删除快捷方式"))
+        return true;
 
     ScopedCoInit com(COINIT_APARTMENTTHREADED);
     DeleteShortcut(DisplayName().c_str(), CSIDL_DESKTOP);
@@ -128,7 +138,8 @@ bool CUninstMgr::RemoveFirewall()
 {
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::RemoveFirewall", L"%s 移除防火墙 step=%d",
              L"CUninstMgr::RemoveFirewall", 70);
-    PostProgress(70, L"移除防火墙");
+    if (!PostProgress(70, L"移除防火墙"))
+        return true;
 
     // The firewall object initialises COM on this thread for its lifetime.
     std::unique_ptr<CFirewallSettings> firewall = firewallFactory ? firewallFactory() : nullptr;
@@ -143,7 +154,8 @@ bool CUninstMgr::DeleteRegedit()
 {
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::DeleteRegedit", L"%s 删除注册表信息 step=%d",
              L"CUninstMgr::DeleteRegedit", 80);
-    PostProgress(80, L"删除注册表信息");
+    if (!PostProgress(80, L"删除注册表信息"))
+        return true;
 
     {
         CRegSettings software(HKEY_LOCAL_MACHINE, Product::kRegSoftware, false, true);
@@ -160,11 +172,12 @@ bool CUninstMgr::DeleleOtherFile()
 {
     WriteLog(LOG_INFO, kLogSource, __LINE__, L"CUninstMgr::DeleleOtherFile", L"%s 删除文件step=%d",
              L"CUninstMgr::DeleleOtherFile", 90);
-    PostProgress(90, L"删除文件");
+    if (!PostProgress(90, L"删除文件"))
+        return true;
 
     // What is in use (this program, its libraries) stays for the self-deletion.
     // An empty folder would make the tree search start at the drive's root.
     if (!installDir.empty() && !PathIsRootW(installDir.c_str()))
-        RemoveDirTree(installDir);
+        RemoveDirTree(installDir, m_stop.Handle());
     return true;
 }

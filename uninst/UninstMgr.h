@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "ThreadHelper.h"
+
 class CFirewallSettings;
 
 // Posted to g_hUninstWnd after each step. wParam: UninstProgress* (the
@@ -35,8 +37,8 @@ public:
     typedef std::function<std::unique_ptr<CFirewallSettings>()> FirewallFactory;
 
     CUninstMgr();
-    // Terminates a worker that still runs (exit code 0xFFFFFFFF): closing the
-    // dialog mid-way stops the uninstall where it is.
+    // Asks a running worker to stop and waits for it (StopWorker): closing
+    // the dialog mid-way stops the uninstall after the step or file it is at.
     ~CUninstMgr();
     CUninstMgr(const CUninstMgr&) = delete;
     CUninstMgr& operator=(const CUninstMgr&) = delete;
@@ -60,7 +62,12 @@ public:
     HANDLE threadHandle = INVALID_HANDLE_VALUE;
     // Replaceable for tests, which bring a firewall policy double.
     FirewallFactory firewallFactory;
+    // Asks the worker to end after its current step or file; returns at once.
+    void RequestStop() { m_stop.Request(); }
 
 private:
-    void PostProgress(int percent, const wchar_t* text);
+    StopSignal m_stop;
+
+    // False, without posting, when a stop was requested during its pause.
+    bool PostProgress(int percent, const wchar_t* text);
 };

@@ -10,6 +10,7 @@
 #include "Process.h"
 #include "Product.h"
 #include "RegSettings.h"
+#include "ThreadHelper.h"
 #include "UpdateStage.h"
 
 HWND g_hUpdateWnd = nullptr;
@@ -32,6 +33,12 @@ HANDLE TakeThreadHandle() {
                                                           INVALID_HANDLE_VALUE));
 }
 
+// The worker's stop request; one worker per process, like its handle.
+StopSignal& UpdateStop() {
+    static StopSignal s_stop;
+    return s_stop;
+}
+
 // Fixed waits of the sequence, in milliseconds.
 const DWORD kStartDelayMs = 1000;
 const DWORD kFirstReportDelayMs = 3000;
@@ -41,78 +48,37 @@ const DWORD kAfterExtractionMs = 2000;
 // over the program's files.
 const DWORD kExitWaitMs = 5000;
 
-// Ends the first process with this executable name and waits for it to go.
-void EndProgram(const wchar_t* exeName) {
+// Ends the first process with this executable name and waits for it to go
+// (or for a stop request).
+void EndProgram(const wchar_t* exeName, const StopSignal& stop) {
     DWORD pid = 0;
     if (!FindProcessByName(exeName, pid)) return;
     HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     if (!h) return;
-    if (TerminateProcess(h, 0)) WaitForSingleObject(h, kExitWaitMs);
+    if (TerminateProcess(h, 0)) {
+        HANDLE waits[2] = {h, stop.Handle()};
+        WaitForMultipleObjects(waits[1] != nullptr ? 2 : 1, waits, FALSE, kExitWaitMs);
+    }
     CloseHandle(h);
 }
 
-}  // namespace
-
-CUpdateMgr::CUpdateMgr() = default;
-
-CUpdateMgr::~CUpdateMgr() {
-    HANDLE h = TakeThreadHandle();
-    if (h != INVALID_HANDLE_VALUE) {
-        TerminateThread(h, 0);
-        WaitForSingleObject(h, kReportDelayMs);
-        CloseHandle(h);
-    }
-}
-
-HANDLE CUpdateMgr::GetThreadHandle() { return g_hUpdateThread; }
-
-void CUpdateMgr::StartUpdateThread() {
-    UPDATE_LOG(LOG_INFO, L"CUpdateMgr::StartUpdateThread", L"启动线程下载升级包");
-    uintptr_t h = _beginthreadex(nullptr, 0, &CUpdateMgr::DownFileThreadProc, this, CREATE_SUSPENDED, nullptr);
-    if (h == 0) {
-        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::StartUpdateThread", L"创建线程失败");
-        return;
-    }
-    g_hUpdateThread = reinterpret_cast<HANDLE>(h);
-    ResumeThread(reinterpret_cast<HANDLE>(h));
-}
-
-void CUpdateMgr::PostUpdateStatus(const UpdateStatus& status, DWORD delayMs) {
-    HWND target = g_hUpdateWnd;
-    if (!target) return;
-    Sleep(delayMs);
-    UpdateStatus* copy = new UpdateStatus(status);
-    if (!PostMessageW(target, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) delete copy;
-}
-
-void CUpdateMgr::OnDownProgress(double dTotal, double dNow) {
-    UpdateStatus status{1, 0, L""};
-    if (dTotal >= 1) {
-        status.percent = static_cast<int>(dNow * 100 / dTotal);
-        status.text = L"下载中...";
-    }
-    PostUpdateStatus(status, 0);
-}
-
-unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
-    Sleep(kStartDelayMs);
-    EndProgram(Product::kMainExe);
-    EndProgram(Product::kUninstExe);
-    if (!pParam) {
-        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::DownFileThreadProc", L"线程参数错误");
-        return static_cast<unsigned>(-1);
-    }
-
-    const std::wstring updateFolder = PathJoin(m_strMainExePath, Product::kUpdateFolder);
-    PostUpdateStatus(UpdateStatus{2, 10, L"开始升级..."}, kFirstReportDelayMs);
+// The sequence after the programs were ended; returns early on a stop request.
+void RunUpdate(const StopSignal& stop) {
+    const std::wstring& installDir = CUpdateMgr::m_strMainExePath;
+    const std::wstring updateFolder = PathJoin(installDir, Product::kUpdateFolder);
+    CUpdateMgr::PostUpdateStatus(UpdateStatus{2, 10, L"开始升级..."}, kFirstReportDelayMs);
+    if (stop.IsRequested()) return;
 
     // Unpacked and checked beside the installation first; the switch then
     // lands whole or is undone.
     const std::wstring zipFile = PathJoin(updateFolder, Product::kUpdateZip);
-    CUpdateStage stage(m_strMainExePath);
+    CUpdateStage stage(installDir, stop.Handle());
     const int ret = stage.Stage(zipFile) && stage.Switch() ? 1 : 0;
     UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"解压文件 strZipFile=[%s] m_strMainExePath=[%s] ret=[%d]",
-               zipFile.c_str(), m_strMainExePath.c_str(), ret);
+               zipFile.c_str(), installDir.c_str(), ret);
+    // After a switch the installation is new: its version is recorded even
+    // when a stop came meanwhile (a later run finds the package again).
+    if (stop.IsRequested() && ret != 1) return;
 
     if (ret == 1) {
         // Read after extraction: the package may bring its own version file.
@@ -128,21 +94,84 @@ unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
             productKey->WriteString(Product::kValVersion, version.c_str());
             productKey->WriteString(Product::kValVersionStr, versionStr.c_str());
         }
-        WriteIniString(PathJoin(m_strMainExePath, Product::kConfigIni), Product::kSecConfig, Product::kKeyVersion,
+        WriteIniString(PathJoin(installDir, Product::kConfigIni), Product::kSecConfig, Product::kKeyVersion,
                        version.c_str());
 
-        PostUpdateStatus(UpdateStatus{2, 100, L"解压完成..."}, kReportDelayMs);
-        Sleep(kAfterExtractionMs);
+        CUpdateMgr::PostUpdateStatus(UpdateStatus{2, 100, L"解压完成..."}, kReportDelayMs);
+        if (!stop.Pause(kAfterExtractionMs)) return;
         stage.Finish();
-        RemoveDirTree(updateFolder);
-        PostUpdateStatus(UpdateStatus{4, 100, L"升级成功..."}, kReportDelayMs);
+        RemoveDirTree(updateFolder, stop.Handle());
+        CUpdateMgr::PostUpdateStatus(UpdateStatus{4, 100, L"升级成功..."}, kReportDelayMs);
         productKey.reset();
     } else {
-        PostUpdateStatus(UpdateStatus{3, 100, L"解压失败..."}, kReportDelayMs);
+        CUpdateMgr::PostUpdateStatus(UpdateStatus{3, 100, L"解压失败..."}, kReportDelayMs);
+        if (stop.IsRequested()) return;
         stage.Discard();
         // A journal that could not be carried out keeps its backups for the next start.
-        if (!stage.HasJournal()) RemoveDirTree(updateFolder);
+        if (!stage.HasJournal()) RemoveDirTree(updateFolder, stop.Handle());
     }
+}
+
+}  // namespace
+
+CUpdateMgr::CUpdateMgr() = default;
+
+CUpdateMgr::~CUpdateMgr() {
+    HANDLE h = TakeThreadHandle();
+    if (h != INVALID_HANDLE_VALUE) {
+        StopWorker(UpdateStop(), h, kWorkerStopWaitMs, L"CUpdateMgr");
+        CloseHandle(h);
+    }
+}
+
+void CUpdateMgr::RequestStop() { UpdateStop().Request(); }
+
+HANDLE CUpdateMgr::GetThreadHandle() { return g_hUpdateThread; }
+
+void CUpdateMgr::StartUpdateThread() {
+    UPDATE_LOG(LOG_INFO, L"CUpdateMgr::StartUpdateThread", L"启动线程下载升级包");
+    UpdateStop().Clear();
+    uintptr_t h = _beginthreadex(nullptr, 0, &CUpdateMgr::DownFileThreadProc, this, CREATE_SUSPENDED, nullptr);
+    if (h == 0) {
+        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::StartUpdateThread", L"创建线程失败");
+        return;
+    }
+    g_hUpdateThread = reinterpret_cast<HANDLE>(h);
+    ResumeThread(reinterpret_cast<HANDLE>(h));
+}
+
+void CUpdateMgr::PostUpdateStatus(const UpdateStatus& status, DWORD delayMs) {
+    HWND target = g_hUpdateWnd;
+    if (!target) return;
+    if (!UpdateStop().Pause(delayMs)) return;
+    UpdateStatus* copy = new UpdateStatus(status);
+    if (!PostMessageW(target, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) delete copy;
+}
+
+void CUpdateMgr::OnDownProgress(double dTotal, double dNow) {
+    UpdateStatus status{1, 0, L""};
+    if (dTotal >= 1) {
+        status.percent = static_cast<int>(dNow * 100 / dTotal);
+        status.text = L"下载中...";
+    }
+    PostUpdateStatus(status, 0);
+}
+
+unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
+    const StopSignal& stop = UpdateStop();
+    if (stop.Pause(kStartDelayMs)) {
+        EndProgram(Product::kMainExe, stop);
+        EndProgram(Product::kUninstExe, stop);
+    }
+    if (!pParam) {
+        UPDATE_LOG(LOG_ERROR, L"CUpdateMgr::DownFileThreadProc", L"线程参数错误");
+        return static_cast<unsigned>(-1);
+    }
+
+    // A stop request (the window closing) ends the run between its steps and
+    // leaves the package folder for a later run.
+    RunUpdate(stop);
+    if (stop.IsRequested()) UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"升级已中止");
 
     HANDLE self = TakeThreadHandle();
     if (self != INVALID_HANDLE_VALUE) CloseHandle(self);

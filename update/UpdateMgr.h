@@ -38,7 +38,8 @@ extern HWND g_hUpdateWnd;
 class CUpdateMgr : public CLibcurlDownCallback {
 public:
     CUpdateMgr();
-    // Terminates a worker that still runs.
+    // Asks a running worker to stop and waits for it (StopWorker): it ends
+    // after the entry or step it is at, and the package stays for a later run.
     virtual ~CUpdateMgr();
     CUpdateMgr(const CUpdateMgr&) = delete;
     CUpdateMgr& operator=(const CUpdateMgr&) = delete;
@@ -47,8 +48,11 @@ public:
     void StartUpdateThread();
     // The worker; 0 after a run, (unsigned)-1 without a parameter.
     static unsigned __stdcall DownFileThreadProc(void* pParam);
-    // Sleeps delayMs and posts a heap copy to g_hUpdateWnd; returns at once without a window.
+    // Sleeps delayMs and posts a heap copy to g_hUpdateWnd; returns at once
+    // without a window. A stop request ends the pause and drops the record.
     static void PostUpdateStatus(const UpdateStatus& status, DWORD delayMs);
+    // Asks the worker to end after its current entry or step; returns at once.
+    static void RequestStop();
 
     // Kind 1 "下载中..." with the percentage; not called by the updater.
     void OnDownProgress(double dTotal, double dNow) override;

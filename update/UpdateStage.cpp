@@ -100,12 +100,17 @@ size_t Depth(const std::wstring& rel) { return (size_t)std::count(rel.begin(), r
 
 }  // namespace
 
-CUpdateStage::CUpdateStage(const std::wstring& installDir)
+CUpdateStage::CUpdateStage(const std::wstring& installDir, HANDLE hStop)
     : m_strInstallDir(installDir),
       m_strUpdateDir(PathJoin(installDir, Product::kUpdateFolder)),
       m_strStagingDir(PathJoin(m_strUpdateDir, kStagingFolder)),
       m_strBackupDir(PathJoin(m_strUpdateDir, kBackupFolder)),
-      m_strJournal(PathJoin(m_strUpdateDir, kJournalFile)) {}
+      m_strJournal(PathJoin(m_strUpdateDir, kJournalFile)),
+      m_hStop(hStop) {}
+
+bool CUpdateStage::StopRequested() const {
+    return m_hStop != nullptr && WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0;
+}
 
 std::wstring CUpdateStage::At(const std::wstring& rel) const { return PathJoin(m_strInstallDir, rel); }
 std::wstring CUpdateStage::Staged(const std::wstring& rel) const { return PathJoin(m_strStagingDir, rel); }
@@ -240,6 +245,11 @@ bool CUpdateStage::Stage(const std::wstring& zipFile) {
     int count = 0;
     bool ok = zip.Open(zipFile.c_str()) && zip.SetExtractRoot(m_strStagingDir.c_str()) && zip.GetItemCount(&count);
     for (int i = 0; ok && i < count; ++i) {
+        if (StopRequested()) {
+            // The next start removes what was staged; the program ends now.
+            STAGE_LOG(LOG_INFO, func, L"解压时收到停止请求 index=[%d]", i);
+            return false;
+        }
         ZipEntry entry;
         ok = zip.GetItemInfo(i, &entry);
         const std::wstring rel = ok ? NormalizeRelative(entry.szName) : std::wstring();
@@ -385,10 +395,23 @@ bool CUpdateStage::Switch() {
         return false;
     }
     size_t done = 0;
+    bool stopped = false;
     for (; done < steps.size(); ++done) {
+        if (StopRequested()) {
+            stopped = true;
+            break;
+        }
         if (!DoStep(steps[done])) break;
     }
     if (done == steps.size() && AppendJournalLine(kJournalDone)) return true;
+
+    if (stopped) {
+        // Undone at once, so that the installation is whole when the program
+        // ends; the next start removes the staging and backup folders.
+        STAGE_LOG(LOG_INFO, func, L"替换文件时收到停止请求，回滚 steps=[%d/%d]", (int)done, (int)steps.size());
+        if (Undo(std::vector<Step>(steps.begin(), steps.begin() + done))) DeleteFileW(m_strJournal.c_str());
+        return false;
+    }
 
     const std::wstring failed = done < steps.size() ? steps[done].rel : m_strJournal;
     STAGE_LOG(LOG_ERROR, func, L"替换文件失败，回滚 file=[%s] error=[%u]", failed.c_str(), (unsigned)GetLastError());

@@ -15,7 +15,9 @@
 class CUpdateStage {
 public:
     // installDir: the installation folder without trailing backslash.
-    explicit CUpdateStage(const std::wstring& installDir);
+    // hStop: an event that asks the unpacking and the switch to stop between
+    // entries and steps (a switch stopped part-way is undone); may be null.
+    explicit CUpdateStage(const std::wstring& installDir, HANDLE hStop = nullptr);
     CUpdateStage(const CUpdateStage&) = delete;
     CUpdateStage& operator=(const CUpdateStage&) = delete;
 
@@ -63,6 +65,7 @@ private:
     // that were journalled but never done, or already undone, are skipped.
     bool Undo(const std::vector<Step>& steps);
     void RemoveLeftovers();
+    bool StopRequested() const;
 
     std::wstring At(const std::wstring& rel) const;
     std::wstring Staged(const std::wstring& rel) const;
@@ -73,6 +76,7 @@ private:
     std::wstring m_strStagingDir;
     std::wstring m_strBackupDir;
     std::wstring m_strJournal;
+    HANDLE m_hStop;
 
     // Staged files (relative names) and the folders the package needs.
     std::vector<std::wstring> m_files;

@@ -679,6 +679,7 @@ BOOL CZipManager::ExtractAll() {
         if (code != UZ_OK) return Store(code) == UZ_OK;
     }
     for (int i = 0; i < count; ++i) {
+        if (m_hStop != nullptr && WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return Store(UZ_ABORT) == UZ_OK;
         entry = ZipEntry();
         code = archive.Lookup(i, &entry);
         if (code == UZ_OK) code = archive.Extract(i, entry.szName);

@@ -13,6 +13,7 @@ constexpr DWORD UZ_NOTFOUND  = 0x00000500;
 constexpr DWORD UZ_CORRUPT   = 0x00000700;  // local header differs from the central directory
 constexpr DWORD UZ_READ      = 0x00000800;  // local extra field incomplete
 constexpr DWORD UZ_PASSWORD  = 0x00001000;
+constexpr DWORD UZ_ABORT     = 0x00050000;  // the extraction was asked to stop
 constexpr DWORD UZ_ARGS      = 0x00010000;
 constexpr DWORD UZ_MODE      = 0x00080000;
 constexpr DWORD UZ_NOTINITED = 0x01000000;
@@ -67,6 +68,8 @@ public:
     // All entries under their safe names; an archive holding any entry that
     // could leave the root is refused before anything is written.
     virtual BOOL ExtractAll();
+    // An event that, once set, ends ExtractAll before its next entry (UZ_ABORT).
+    void SetStopEvent(HANDLE hStop) { m_hStop = hStop; }
 
     // The entry as the extraction sees it (name after the stripping rules,
     // full sizes); for the update's checks before anything is unpacked.
@@ -81,5 +84,6 @@ private:
     void Close();
 
     Handle* m_pHandle = nullptr;
+    HANDLE m_hStop = nullptr;
     wchar_t m_szDefaultRoot[MAX_PATH] = {};
 };

@@ -539,6 +539,63 @@ TEST_F(InstallEngine, DestroyingTheManagerEndsARunningWorker) {
     EXPECT_FALSE(Exists(m_installDir + L"\\KeloPdfReader.exe"));
 }
 
+// Files anywhere below a folder.
+size_t CountFiles(const std::wstring& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0) continue;
+        n += (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFiles(dir + L"\\" + fd.cFileName) : 1;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+TEST_F(InstallEngine, DestroyingTheManagerDuringTheCopyLetsTheWorkerEndByItself) {
+    // A payload whose copy takes seconds; the manager goes while files are being copied.
+    const std::wstring bulk = m_setup->Payload() + L"\\bulk";
+    ASSERT_TRUE(CreateDirectoryW(bulk.c_str(), nullptr));
+    const size_t kFiles = 2000;
+    for (size_t i = 0; i < kFiles; ++i) ASSERT_TRUE(WriteBytes(bulk + L"\\f" + std::to_wstring(i), std::string(4096, 'k')));
+    const size_t logBefore = ReadLog().size();
+    RecordSink<InstallProgress> sink(WM_INSTALL_PROGRESS);
+    g_hSetupWnd = sink.hwnd();
+    std::unique_ptr<CInstallMgr> mgr(new CInstallMgr);
+    mgr->m_strInstallDir = m_installDir;
+    mgr->BeginInstallThread();
+    HANDLE worker = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mgr->GetThreadHandle(), GetCurrentProcess(), &worker,
+                                SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+    ASSERT_TRUE(WaitFor([&] { return CountFiles(m_installDir + L"\\bulk") >= 20; }, 60000)) << "the copy did not start";
+
+    const DWORD before = GetTickCount();
+    mgr.reset();
+    EXPECT_LT(GetTickCount() - before, 10000u) << "the destructor waited without bound";
+    // The worker ended by itself, through the end of its thread function, not from outside.
+    ASSERT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0);
+    DWORD exitCode = 1234;
+    GetExitCodeThread(worker, &exitCode);
+    CloseHandle(worker);
+    EXPECT_EQ(exitCode, 0u) << "the worker was ended from outside";
+    const std::wstring lastLine = L"CInstallMgr::InstallProc 安装完成 线程threadid=[";
+    const std::vector<LogLine> log = NewLogLines(logBefore, lastLine);
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                            [&](const LogLine& l) { return l.message.compare(0, lastLine.size(), lastLine) == 0; }))
+        << "the worker did not reach its end";
+
+    // Nothing is copied any more, and the copy did not reach its end.
+    const size_t copied = CountFiles(m_installDir + L"\\bulk");
+    Sleep(1000);
+    EXPECT_EQ(CountFiles(m_installDir + L"\\bulk"), copied);
+    EXPECT_LT(copied, kFiles);
+    sink.PumpUntil(nullptr, nullptr, 300);
+    g_hSetupWnd = nullptr;
+    ASSERT_EQ(sink.arrivals.size(), 1u) << "a record after the start record";
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, Product::kRegUninstallKey, kView));
+}
+
 // ---------------------------------------------------------------- registration
 
 TEST_F(InstallEngine, DefaultsWhenInstallIniLacksNameAndVersion) {

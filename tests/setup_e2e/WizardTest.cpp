@@ -317,6 +317,44 @@ TEST_F(WizardTest, FolderBrowserChoiceGetsTheProductFolderAppended) {
     EXPECT_TRUE(run.WaitExit(kExitTimeoutMs));
 }
 
+TEST_F(WizardTest, WhileTheFolderBrowserIsOpenTheWizardTakesNoClickAndNoClose) {
+    SetupRun run(m_folder);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(run.WaitPage(Page::Folder, kPageTimeoutMs));
+    run.Click(L"btnSelPath");
+    HWND hBrowse = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hBrowse = FindTopWindow(L"#32770", nullptr, run.Proc().Pid())) != nullptr &&
+                                     IsWindowVisible(hBrowse) && FindChild(hBrowse, L"SysTreeView32") != nullptr; },
+                        kPageTimeoutMs))
+        << "no folder browser";
+    HWND hWizard = run.Window();
+    EXPECT_EQ(GetWindow(hBrowse, GW_OWNER), hWizard) << "the browser is not owned by the wizard";
+    EXPECT_FALSE(IsWindowEnabled(hWizard)) << "the wizard stays usable behind the browser";
+
+    // "立即安装", the close button, WM_CLOSE and Alt+F4 reach the wizard: none has an effect.
+    run.Click(L"btnInstall");
+    Sleep(kSettleMs);
+    run.Click(L"closeBtn");
+    PostMessageW(hWizard, WM_CLOSE, 0, 0);
+    PostAltF4(hWizard);
+    Sleep(kSettleMs);
+    EXPECT_TRUE(run.Proc().IsRunning());
+    EXPECT_TRUE(IsWindow(hWizard)) << "the wizard closed under its browser";
+    EXPECT_TRUE(IsWindow(hBrowse));
+    EXPECT_FALSE(DirExists(DefaultFolder())) << "the installation started behind the browser";
+    EXPECT_FALSE(HklmKeyExists(Product::kRegUninstallKey));
+
+    // Cancelled, the browser gives the wizard back as it was.
+    PostMessageW(hBrowse, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(hBrowse); }, 10000));
+    if (!IsWindow(hWizard)) return;
+    EXPECT_TRUE(IsWindowEnabled(hWizard));
+    EXPECT_TRUE(run.WaitPage(Page::Folder, kPageTimeoutMs));
+    EXPECT_EQ(run.PathText(), DefaultFolder());
+    run.Click(L"closeBtn");
+    EXPECT_TRUE(run.WaitExit(kExitTimeoutMs));
+}
+
 // ---------------------------------------------------------------- an existing installation
 
 TEST_F(WizardTest, ExistingInstallationIsQuestionedAndOnlyYesGoesOn) {

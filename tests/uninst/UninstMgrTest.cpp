@@ -353,4 +353,54 @@ TEST(UninstEngineThread, DestroyingTheManagerStopsARunningSequence)
     EXPECT_EQ(sink.arrivals[0].record.percent, 5);
 }
 
+size_t CountEntries(const std::wstring& dir)
+{
+    size_t n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
+            ++n;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+TEST(UninstEngineThread, DestroyingTheManagerDuringTheRemovalLetsTheWorkerEndByItself)
+{
+    // An installation folder whose removal takes seconds; the manager goes
+    // while its files are being deleted.
+    TempDir inst(L"uninst_bulk");
+    const size_t kFiles = 3000;
+    for (size_t i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(WriteBytes(inst / (L"f" + std::to_wstring(i)), "x"));
+    g_hUninstWnd = nullptr;
+    firewalltest::FakeFirewall fw;
+    std::unique_ptr<CUninstMgr> mgr(new CUninstMgr);
+    mgr->installDir = inst.path();
+    mgr->firewallFactory = [&fw] { return std::unique_ptr<CFirewallSettings>(new CFirewallSettings(&fw.policy)); };
+    mgr->BeginUnInstallThread();
+    HANDLE worker = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mgr->threadHandle, GetCurrentProcess(), &worker,
+                                SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+    ASSERT_TRUE(WaitFor([&] { return CountEntries(inst.path()) < kFiles; }, 60000)) << "the removal did not start";
+
+    const DWORD before = GetTickCount();
+    mgr.reset();
+    EXPECT_LT(GetTickCount() - before, 10000u) << "the destructor waited without bound";
+    // The worker ended by itself, through the end of its thread function.
+    ASSERT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0);
+    DWORD exitCode = 1234;
+    GetExitCodeThread(worker, &exitCode);
+    CloseHandle(worker);
+    EXPECT_EQ(exitCode, 0u) << "the worker was ended from outside";
+    // Nothing is deleted any more, and the removal did not reach its end.
+    const size_t left = CountEntries(inst.path());
+    Sleep(1000);
+    EXPECT_EQ(CountEntries(inst.path()), left);
+    EXPECT_GT(left, 0u);
+}
+
 }  // namespace

@@ -358,4 +358,65 @@ TEST_F(UninstE2e, EmptyFormStillReportsAndOnlyTheButtonsRemoveTheFolder) {
     EXPECT_TRUE(WaitFor([&] { return !DirExists(inst.dir); }, 30000)) << "installation folder still there";
 }
 
+
+// Entries directly in a folder (0 when it does not exist).
+size_t CountEntries(const std::wstring& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+// The uninstaller closed (its close button, WM_CLOSE, the system close
+// command in turn) at spread-out moments while it removes an installation
+// folder holding thousands of files: each time it is gone within 10 s, and
+// the next start shows its window again. Before each start the folder and
+// the display name are put back, as far as the earlier run removed them.
+TEST_F(UninstE2e, ClosingDuringTheRemovalEndsTheUninstallerEveryTime) {
+    Installation inst;
+    Install(L"uninst-closing", inst);
+    const std::wstring pristine = NewTempDir(L"kelo_uninst_pristine");
+    ASSERT_TRUE(CopyTree(inst.dir, pristine));
+    const std::wstring bulk = inst.dir + L"\\bulk";
+    const size_t kFiles = 3000;
+
+    const int kCloses = 10;
+    for (int i = 0; i <= kCloses; ++i) {
+        SCOPED_TRACE(testing::Message() << "start " << i);
+        ASSERT_TRUE(CopyTree(pristine, inst.dir));
+        ASSERT_TRUE(WriteHklmString(Product::kRegProductKey, Product::kValAppName, Product::kDefaultAppName));
+        CreateDirectoryW(bulk.c_str(), nullptr);
+        for (size_t f = 0; f < kFiles; ++f) {
+            const std::wstring file = bulk + L"\\f" + std::to_wstring(f);
+            if (!FileExists(file)) ASSERT_TRUE(WriteFileBytes(file, "bulk"));
+        }
+        Process p;
+        HWND hDlg = StartUninstaller(ExeFromCommand(inst.uninstallString), UninstTitle(), p);
+        ASSERT_TRUE(hDlg) << "no window after the earlier close";
+        if (i == kCloses) {
+            PostClick(hDlg, kBtnCancel.x, kBtnCancel.y);
+        } else {
+            PostClick(hDlg, kBtnUnInstall.x, kBtnUnInstall.y);
+            ASSERT_TRUE(WaitFor([&] { return CountEntries(bulk) < kFiles; }, 30000, 20)) << "the removal did not start";
+            Sleep(static_cast<DWORD>(i) * 150);
+            Step("uninstall: closing during the removal (%d of %d)", i + 1, kCloses);
+            if (i % 3 == 0)
+                PostClick(hDlg, kCloseBtn.x, kCloseBtn.y, 0);
+            else if (i % 3 == 1)
+                PostMessageW(hDlg, WM_CLOSE, 0, 0);
+            else
+                PostAltF4(hDlg);
+        }
+        EXPECT_NE(WaitExit(p, 10000), static_cast<DWORD>(STILL_ACTIVE)) << "still running 10 s after the close";
+        CloseProcess(p);
+        KillAll(Product::kUninstExe);
+    }
+    RemoveTree(pristine);
+}
+
 }  // namespace

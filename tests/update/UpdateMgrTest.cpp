@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "Log.h"
 #include "PathUtils.h"
@@ -569,6 +570,60 @@ TEST(UpdateWorker, NullParameterEndsTheRunWithoutReports) {
     EXPECT_TRUE(WaitFor([] { return ToWide(ReadAll(LogFile())).find(L"CUpdateMgr::DownFileThreadProc 线程参数错误") !=
                                     std::wstring::npos; },
                         5000));
+}
+
+size_t CountEntries(const std::wstring& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+TEST(UpdateWorker, DestroyingTheManagerDuringTheExtractionLetsTheWorkerEndByItself) {
+    // The end-to-end tests' large package (thousands of files under "bulk"),
+    // whose extraction takes seconds; the manager goes during it.
+    const std::wstring package = ExeDir() + L"\\update_packages\\large";
+    TempFolder temp(L"kelo_updstop");
+    const std::wstring update = temp / Product::kUpdateFolder;
+    ASSERT_TRUE(CreateDirectoryW(update.c_str(), nullptr));
+    for (const wchar_t* name : {Product::kUpdateZip, Product::kUpdateIni})
+        ASSERT_TRUE(CopyFileW((package + L"\\" + name).c_str(), (update + L"\\" + name).c_str(), FALSE))
+            << "no large package beside the test";
+    const std::wstring log = LogFile();
+    const std::string logBefore = ReadAll(log);
+    CUpdateMgr::m_strMainExePath = temp.Path();
+    g_hUpdateWnd = nullptr;
+    std::unique_ptr<CUpdateMgr> mgr(new CUpdateMgr);
+    mgr->StartUpdateThread();
+    HANDLE worker = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), CUpdateMgr::GetThreadHandle(), GetCurrentProcess(), &worker,
+                                SYNCHRONIZE, FALSE, 0));
+    // The package is unpacked into the staging folder before anything in the installation changes.
+    const std::wstring staged = update + L"\\~staging\\bulk";
+    ASSERT_TRUE(WaitFor([&] { return CountEntries(staged) >= 20; }, 60000)) << "the extraction did not start";
+
+    const DWORD before = GetTickCount();
+    mgr.reset();
+    EXPECT_LT(GetTickCount() - before, 10000u) << "the destructor waited without bound";
+    EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0);
+    CloseHandle(worker);
+    // The worker went on to its own extraction line instead of being ended from outside.
+    EXPECT_TRUE(WaitFor([&] { return ToWide(ReadAll(log).substr(logBefore.size())).find(
+                                         L"CUpdateMgr::DownFileThreadProc 解压文件 strZipFile=[" + update) !=
+                                     std::wstring::npos; },
+                        5000));
+    // Nothing is written any more, the extraction did not reach its end, and the package stays for a later run.
+    const size_t written = CountEntries(staged);
+    Sleep(1000);
+    EXPECT_EQ(CountEntries(staged), written);
+    EXPECT_LT(written, 3000u);
+    EXPECT_FALSE(Exists(temp / L"bulk"));  // the installation never changed
+    EXPECT_TRUE(GetFileAttributesW((update + L"\\" + Product::kUpdateZip).c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(UpdateWorker, DestroyingTheManagerEndsARunningWorker) {

@@ -303,4 +303,73 @@ TEST_F(UpdateE2e, SecondStartBringsTheFirstStripToTheFront) {
     EXPECT_EQ(ReadUtf16Lines(record).back(), dir + L"\\" + Product::kMainExe + L" " + Product::kRunUpdateArgs);
 }
 
+
+// Entries directly in a folder (0 when it does not exist).
+size_t CountEntries(const std::wstring& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+// The strip closed (the system close command or WM_CLOSE, alternately) at
+// spread-out moments while it unpacks the large package and while it
+// switches the installation over: each time the updater is gone within 10 s
+// with the installation whole, and the next start shows its strip again.
+TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
+    const std::wstring dir = PlainInstallation(L"closing");
+    const std::wstring updaterDir = std::wstring(kPlainRoot) + L"\\closing_updater";
+    RemoveTree(updaterDir);
+    ASSERT_TRUE(CreateDirectoryW(updaterDir.c_str(), nullptr));
+    for (const wchar_t* name : {Product::kUpdateExe, L"DuiLib.dll"})
+        ASSERT_TRUE(CopyFileW((dir + L"\\" + name).c_str(), (updaterDir + L"\\" + name).c_str(), FALSE));
+    const std::wstring updater = updaterDir + L"\\" + Product::kUpdateExe;
+    const std::wstring update = dir + L"\\" + Product::kUpdateFolder;
+    const std::wstring bulk = dir + L"\\bulk";
+
+    const int kCloses = 10;
+    for (int i = 0; i <= kCloses; ++i) {
+        SCOPED_TRACE(testing::Message() << "start " << i);
+        RemoveTree(bulk);
+        CreateDirectoryW(update.c_str(), nullptr);
+        for (const wchar_t* name : {Product::kUpdateZip, Product::kUpdateIni})
+            ASSERT_TRUE(CopyFileW((PackageDir(L"large") + L"\\" + name).c_str(), (update + L"\\" + name).c_str(),
+                                  FALSE));
+        Process p = StartElevated(updater, L"\"" + dir + L"\"", updaterDir);
+        ASSERT_TRUE(p.handle);
+        HWND hStrip = WaitForTopWindow(UpdateTitle().c_str(), 20000);
+        ASSERT_TRUE(hStrip != nullptr) << "no strip after the earlier close";
+        if (i == kCloses) {
+            // The last start is only there to show the strip; it may finish.
+            PostMessageW(hStrip, WM_CLOSE, 0, 0);
+        } else {
+            // Even starts are closed while the package is unpacked into the
+            // staging folder, odd ones once the switch has placed its first file.
+            const bool duringSwitch = i % 2 == 1;
+            const std::wstring watched = duringSwitch ? bulk : update + L"\\~staging\\bulk";
+            ASSERT_TRUE(WaitFor([&] { return CountEntries(watched) > 0; }, 60000, duringSwitch ? 2 : 100))
+                << "the run did not get there";
+            if (!duringSwitch) Sleep(static_cast<DWORD>(i) * 200);
+            Step("update: closing during the %s (%d of %d)", duringSwitch ? "switch" : "extraction", i + 1, kCloses);
+            if (i % 2)
+                PostAltF4(hStrip);
+            else
+                PostMessageW(hStrip, WM_CLOSE, 0, 0);
+        }
+        EXPECT_NE(WaitExit(p, 10000), static_cast<DWORD>(STILL_ACTIVE)) << "still running 10 s after the close";
+        CloseProcess(p);
+        // Whole: none of the package's bulk files, or all of them.
+        const size_t placed = CountEntries(bulk);
+        if (i < kCloses) EXPECT_TRUE(placed == 0 || placed == 3000) << placed << " of 3000 files placed";
+        KillAll(Product::kUpdateExe);
+        KillAll(Product::kMainExe);
+    }
+    RemoveTree(updaterDir);
+}
+
 }  // namespace

@@ -85,6 +85,14 @@ Process StartAndWaitForStrip() {
     return p;
 }
 
+// The end of the updater's log, for a run that did not get where it should.
+std::string UpdateLogTail() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::string log = ReadFileBytes(std::wstring(temp) + L"KeloPdfReader\\" + Product::kUpdateLog);
+    return log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+}
+
 struct Moment {
     std::string what;
     std::function<bool()> reached;
@@ -120,7 +128,8 @@ TEST(UpdateKill, EndedAnywhereTheNextStartLeavesItWholeAndTheLastFinishesIt) {
     for (int k = 0; k < kKills; ++k) {
         const Moment moment = MomentFor(k);
         SCOPED_TRACE("kill " + std::to_string(k) + " at " + moment.what);
-        ASSERT_TRUE(WaitFor(moment.reached, 120000, 2)) << "the run never reached the moment";
+        ASSERT_TRUE(WaitFor(moment.reached, 120000, 2)) << "the run never reached the moment; update.log ends:\n"
+                                                        << UpdateLogTail();
         ASSERT_TRUE(TerminateProcess(p.handle, 1));
         WaitForSingleObject(p.handle, 15000);
         CloseProcess(p);

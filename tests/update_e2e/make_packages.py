@@ -9,6 +9,8 @@ would download them: a folder holding "Update.zip" and "update.ini".
     broken/   "Update.zip" that is no zip archive at all
     many/     2,000 small files "files/dNN/fNNNN.txt" holding "new NNNN",
               for the test that ends the updater part-way
+    large/    the good package and 3,000 small files under "bulk", whose
+              extraction takes seconds (for closing the updater during it)
 """
 import os
 import sys
@@ -16,6 +18,7 @@ import zipfile
 
 STAMP = (2024, 5, 6, 7, 8, 10)
 MANY_FILES = 2000
+LARGE_FILES = 3000
 VERSION_INI = "[CONFIG]\r\nversion=1002\r\nversion_str=1.0.0.2\r\n"
 
 
@@ -59,6 +62,12 @@ def main():
             entry(zf, "files/d%02d/f%04d.txt" % (i // 100, i), b"new %04d" % i)
 
     write_package(os.path.join(out, "many"), many)
+    def large(zf):
+        good(zf)
+        for i in range(LARGE_FILES):
+            entry(zf, "bulk/f%04d.dat" % i, (b"bulk %04d " % i) * 200)
+
+    write_package(os.path.join(out, "large"), large)
 
 
 if __name__ == "__main__":
