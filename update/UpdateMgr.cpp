@@ -143,7 +143,9 @@ void CUpdateMgr::StartUpdateThread() {
 void CUpdateMgr::PostUpdateStatus(const UpdateStatus& status, DWORD delayMs) {
     HWND target = g_hUpdateWnd;
     if (!target) return;
-    if (!UpdateStop().Pause(delayMs)) return;
+    // Only a pause is cut short by a stop; a report without one (the
+    // download's progress) is no step of the worker.
+    if (delayMs > 0 && !UpdateStop().Pause(delayMs)) return;
     UpdateStatus* copy = new UpdateStatus(status);
     if (!PostMessageW(target, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) delete copy;
 }
