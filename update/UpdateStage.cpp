@@ -202,8 +202,10 @@ bool CUpdateStage::PlanChecks(const std::wstring& zipFile, unsigned long long* n
                       file.second.c_str(), (unsigned)a);
             return false;
         }
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        // The switch renames the file away: that needs delete access, which
+        // any program holding it open without sharing deletion denies.
+        HANDLE h = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             STAGE_LOG(LOG_ERROR, func, L"安装目录中的文件无法打开替换 file=[%s] error=[%u]", file.second.c_str(),
                       (unsigned)GetLastError());
