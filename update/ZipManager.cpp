@@ -21,6 +21,8 @@
 
 namespace {
 
+ZipFileTimeSetter g_pfnSetFileTime = SetFileTime;
+
 DWORD g_dwZipLastResult = UZ_OK;
 
 DWORD Store(DWORD code) {
@@ -780,7 +782,7 @@ DWORD ZipArchive::Extract(int index, const std::wstring& target) {
     int closed = unzCloseCurrentFile(reader);
     nCurrentItem = -1;
     if (code == UZ_OK && closed != UNZ_OK) code = UZ_FLATE;
-    if (code == UZ_OK) SetFileTime(file.Get(), &entry.ftCreation, &entry.ftAccess, &entry.ftWrite);
+    if (code == UZ_OK) g_pfnSetFileTime(file.Get(), &entry.ftCreation, &entry.ftAccess, &entry.ftWrite);
     return code;
 }
 
@@ -943,4 +945,10 @@ BOOL CZipManager::ExtractAll() {
         if (code != UZ_OK) return Store(code) == UZ_OK;
     }
     return Store(UZ_OK) == UZ_OK;
+}
+
+ZipFileTimeSetter SetZipFileTimeSetter(ZipFileTimeSetter setter) {
+    ZipFileTimeSetter previous = g_pfnSetFileTime;
+    g_pfnSetFileTime = setter ? setter : SetFileTime;
+    return previous;
 }

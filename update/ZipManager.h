@@ -42,6 +42,13 @@ struct ZipEntry {
     unsigned long dwDosDate = 0;  // date << 16 | time
 };
 
+// Gives an extracted file its entry's times (SetFileTime). Tests put a
+// function of their own here: Wine keeps no creation time. Returns the
+// previous one.
+typedef BOOL(WINAPI* ZipFileTimeSetter)(HANDLE file, const FILETIME* creation, const FILETIME* access,
+                                         const FILETIME* write);
+ZipFileTimeSetter SetZipFileTimeSetter(ZipFileTimeSetter setter);
+
 struct ZipArchive;
 
 class CZipManager {

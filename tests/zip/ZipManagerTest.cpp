@@ -207,6 +207,30 @@ TEST_F(ZipExtract, DosTimeIsLocalAndUtTimesOverrideOnlyTheirFields) {
     EXPECT_EQ(Ticks(t.access), dos);
 }
 
+// Creation times handed to the file system, in extraction order.
+std::vector<ULONGLONG> g_creationTimesSet;
+
+BOOL WINAPI RecordingTimeSetter(HANDLE file, const FILETIME* creation, const FILETIME* access, const FILETIME* write) {
+    g_creationTimesSet.push_back(creation ? Ticks(*creation) : 0);
+    return SetFileTime(file, creation, access, write);
+}
+
+TEST_F(ZipExtract, CreationTimeComesFromTheThirdUtField) {
+    // Wine keeps no creation time on files, so the time is taken where the
+    // extraction hands it to the file system.
+    g_creationTimesSet.clear();
+    const ZipFileTimeSetter previous = SetZipFileTimeSetter(RecordingTimeSetter);
+    OpenFixture(L"times.zip");
+    const BOOL extracted = m_zip.ExtractAll();
+    SetZipFileTimeSetter(previous);
+    ASSERT_TRUE(extracted);
+    const ULONGLONG dos = Ticks(DosToUtc(2020, 5, 17, 10, 20, 30)), c = Ticks(FromUnix(1325376000));
+    // dos_only, ut_write (bit 0 alone), ut_all (all three), ut_short (one time held).
+    ASSERT_GE(g_creationTimesSet.size(), 4u);
+    EXPECT_EQ(std::vector<ULONGLONG>(g_creationTimesSet.begin(), g_creationTimesSet.begin() + 4),
+              (std::vector<ULONGLONG>{dos, dos, c, dos}));
+}
+
 TEST_F(ZipExtract, EmptyFileKeepsTheTimeOfExtraction) {
     FILETIME before;
     GetSystemTimeAsFileTime(&before);
