@@ -94,6 +94,10 @@ bool LocalFileHandler::Open(const std::string& path, const char* mode)
     // fopen_s's sharing (others may read, not write) through _fsopen: the
     // secure-CRT names are missing from the system runtime of Windows XP.
     m_pFile = _fsopen(path.c_str(), mode, _SH_DENYWR);
+    if (m_pFile != nullptr) {
+        // A turn's lines reach the file in a few large writes.
+        setvbuf(m_pFile, nullptr, _IOFBF, kLogStreamBufferBytes);
+    }
     return m_pFile != nullptr;
 }
 
@@ -123,7 +127,7 @@ CLog& CLog::GetInstance()
     return s_log;
 }
 
-CLog::CLog()
+CLog::CLog() : m_hWake(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     // The lock must outlive the instance, so it is finished first.
     LogLock();
@@ -132,6 +136,10 @@ CLog::CLog()
 CLog::~CLog()
 {
     Stop();
+    // A writer given up by Stop may still wait on the event; it then stays to the process's end.
+    if (m_hWake != nullptr && (GetThreadHandle() == nullptr || Wait(0))) {
+        CloseHandle(m_hWake);
+    }
 }
 
 void CLog::Init(const char* folder, const char* fileName)
@@ -164,32 +172,33 @@ void CLog::Push(const std::string& line)
     m_queue.push_back(line);
 }
 
-void CLog::WriteOut(const std::string& line)
+bool CLog::TakeAndWriteAll()
 {
-    if (m_bDebugOutput) {
-        OutputDebugStringA(line.c_str());
-        return;
+    std::list<std::string> lines;
+    std::shared_ptr<LocalFileHandler> pFile;
+    std::string path;
+    {
+        LockHelperGuard guard(&LogLock());
+        if (m_queue.empty()) {
+            return false;
+        }
+        lines.swap(m_queue);
+        pFile = m_pFileHandler;
+        path = m_strPath;
     }
-    if (!m_pFileHandler) {
-        return;
+    for (std::string& line : lines) {
+        line += '\n';
+        if (m_bDebugOutput) {
+            OutputDebugStringA(line.c_str());
+        } else if (pFile && (pFile->IsOpen() || pFile->Open(path, "a+"))) {
+            // A short write closes the stream and loses that line; the next opens it again.
+            pFile->Write(line.data(), line.size());
+        }
+        ++m_nWritten;
     }
-    if (!m_pFileHandler->IsOpen() && !m_pFileHandler->Open(m_strPath, "a+")) {
-        return;
+    if (pFile) {
+        pFile->Close();
     }
-    m_pFileHandler->Write(line.data(), line.size());
-    m_pFileHandler->Close();
-}
-
-bool CLog::TakeAndWriteOne()
-{
-    LockHelperGuard guard(&LogLock());
-    if (m_queue.empty()) {
-        return false;
-    }
-    std::string line = m_queue.front() + "\n";
-    m_queue.pop_front();
-    WriteOut(line);
-    ++m_nWritten;
     return true;
 }
 
@@ -197,13 +206,17 @@ void CLog::Run()
 {
     m_bRunning = true;
     while (!m_bStopRequested) {
-        bool bIdle = !TakeAndWriteOne();
+        bool bIdle = !TakeAndWriteAll();
         if (bIdle && !m_bStopRequested) {
-            Sleep(100);
+            if (m_hWake != nullptr) {
+                WaitForSingleObject(m_hWake, 100);
+            } else {
+                Sleep(100);
+            }
         }
     }
     // A normal stop still writes every line queued before it.
-    while (TakeAndWriteOne()) {
+    while (TakeAndWriteAll()) {
     }
     m_bRunning = false;
 }
@@ -214,6 +227,9 @@ bool CLog::Stop()
         return false;
     }
     m_bStopRequested = true;
+    if (m_hWake != nullptr) {
+        SetEvent(m_hWake);
+    }
     const DWORD start = GetTickCount();
     unsigned long seen = m_nWritten;
     while (!Wait(kLogStallMs)) {

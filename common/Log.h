@@ -1,7 +1,9 @@
 // The program's one logger. Any thread calls WriteLog; the line is formatted on
 // the caller's thread, converted to the ANSI code page and queued; CLog's writer
-// thread appends each line to the log file (opened and closed per line) or, in
-// debug-output mode, hands it to OutputDebugStringA.
+// thread takes everything queued at each turn and appends it to the log file in
+// one opening (closed again before the next turn, so that the file can be read,
+// moved or deleted between turns) or, in debug-output mode, hands each line to
+// OutputDebugStringA.
 //
 // Line format: "[<thread id>][<yyyy-mm-dd hh:mm:ss.mmm>][<TAG>]<message>" + CR LF;
 // a line break inside the message becomes a space, so one entry is one line.
@@ -24,6 +26,8 @@
 #include <vector>
 #include <cstdio>
 
+#include <windows.h>
+
 #include "ThreadHelper.h"
 
 enum {
@@ -41,6 +45,8 @@ constexpr size_t kLogLineChars = 4096;
 // no line was written for kLogStallMs, and after kLogStopMaxWaitMs in all.
 constexpr unsigned long kLogStallMs = 3000;
 constexpr unsigned long kLogStopMaxWaitMs = 60000;
+// The log stream's buffer.
+constexpr size_t kLogStreamBufferBytes = 64 * 1024;
 
 void WriteLog(int level, const wchar_t* sourceFile, int line, const wchar_t* function,
               const wchar_t* format, ...);
@@ -115,15 +121,17 @@ protected:
 
 private:
     CLog();
-    // Writes one line to the destination; called with the lock held.
-    void WriteOut(const std::string& line);
-    // Takes the oldest queued line and writes it; false when the queue was empty.
-    bool TakeAndWriteOne();
+    // Takes every queued line and writes them, oldest first, in one opening of
+    // the file; false when the queue was empty. Only the writer thread calls it,
+    // and it writes without the lock, so that no caller of WriteLog waits for the disk.
+    bool TakeAndWriteAll();
 
     std::shared_ptr<LocalFileHandler> m_pFileHandler;
     std::list<std::string> m_queue;
     std::atomic<bool> m_bRunning{false};
     std::atomic<bool> m_bStopRequested{false};
+    // Set by Stop, so that an idle writer ends its pause at once.
+    HANDLE m_hWake = nullptr;
     // Lines written so far; Stop reads it without the lock to see progress.
     std::atomic<unsigned long> m_nWritten{0};
     std::string m_strFolder;

@@ -5,6 +5,8 @@
 //   instance <mutex> <title>                exit 0 when another instance runs, else 1
 //   fault                                   access violation (no crash guard here)
 //   log <folder> <name|-> <threads> <n> <tag>  lines from threads, then a normal stop
+//   logseq <folder> <threads> <n> <stop|exit>  lines numbered in one sequence across
+//                                           the threads, then Stop or the end of main alone
 //   logdebug <n>                            debug-output mode, n lines, then a normal stop
 //   worker <folder> <stopping|stuck>        StopWorker on a worker that stops or never looks;
 //                                           exit 5 when StopWorker returned
@@ -70,6 +72,53 @@ int RunLog(const std::vector<std::wstring>& a)
     WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
     for (HANDLE h : handles) {
         CloseHandle(h);
+    }
+    return CLog::GetInstance().Stop() ? 0 : 2;
+}
+
+// The sequence number and the push are taken under one lock, so that the
+// numbers give the order in which the lines were queued.
+CRITICAL_SECTION g_seqLock;
+int g_nextSeq = 0;
+int g_seqTotal = 0;
+
+DWORD WINAPI SeqThread(void* p)
+{
+    const int thread = static_cast<int>(reinterpret_cast<INT_PTR>(p));
+    for (;;) {
+        EnterCriticalSection(&g_seqLock);
+        const int seq = g_nextSeq++;
+        if (seq < g_seqTotal) {
+            WriteLog(LOG_INFO, L"CommonProbe.cpp", __LINE__, L"Probe::Seq", L"%s seq=%d t=%d", L"Probe::Seq", seq,
+                     thread);
+        }
+        LeaveCriticalSection(&g_seqLock);
+        if (seq >= g_seqTotal) {
+            return 0;
+        }
+    }
+}
+
+int RunLogSeq(const std::vector<std::wstring>& a)
+{
+    if (a.size() < 6) {
+        return 90;
+    }
+    const int threads = _wtoi(a[3].c_str());
+    g_seqTotal = threads * _wtoi(a[4].c_str());
+    InitializeCriticalSection(&g_seqLock);
+    CLog::GetInstance().Init(ToNarrow(a[2]).c_str(), "install.log");
+    std::vector<HANDLE> handles;
+    for (int t = 0; t < threads; ++t) {
+        handles.push_back(CreateThread(nullptr, 0, &SeqThread, reinterpret_cast<void*>(static_cast<INT_PTR>(t)), 0,
+                                       nullptr));
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+    for (HANDLE h : handles) {
+        CloseHandle(h);
+    }
+    if (a[5] == L"exit") {
+        return 0;  // the queue is left to the program's normal end
     }
     return CLog::GetInstance().Stop() ? 0 : 2;
 }
@@ -147,6 +196,9 @@ int main()
     }
     if (mode == L"log") {
         return RunLog(a);
+    }
+    if (mode == L"logseq") {
+        return RunLogSeq(a);
     }
     if (mode == L"logdebug") {
         return RunLogDebug(a);

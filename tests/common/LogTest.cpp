@@ -323,6 +323,38 @@ TEST(LogProcess, NormalStopWritesEveryQueuedLine)
     ExpectAllLines(dir / L"install.log", "q", 4, 2500);
 }
 
+// The probe numbers its lines in the order they are queued, from many threads
+// at once; the file must hold every number once, in that order.
+void ExpectSequence(const std::wstring& path, int total)
+{
+    const std::regex body(R"(\]\[INFO\]Probe::Seq seq=(\d+) t=\d+$)");
+    int expected = 0;
+    for (const std::string& line : SplitCrLf(ct::ReadFileBytes(path))) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, body)) << line;
+        ASSERT_EQ(std::stoi(m[1]), expected) << "a line lost or out of the order of queueing";
+        ++expected;
+    }
+    EXPECT_EQ(expected, total);
+}
+
+TEST(LogProcess, EveryLineOfManyThreadsArrivesOnceInQueueOrder)
+{
+    struct Case {
+        const wchar_t* end;  // "stop": CLog::Stop; "exit": main returns and the program ends on its own
+        int threads;
+        int count;
+    } cases[] = {{L"stop", 16, 1000}, {L"exit", 16, 1000}, {L"exit", 1, 3}};
+    for (const Case& c : cases) {
+        ct::TempDir dir(L"kelo_logseq");
+        const std::wstring cmd = ct::Quote(Probe()) + L" logseq " + ct::Quote(dir.Path()) + L" " +
+                                 std::to_wstring(c.threads) + L" " + std::to_wstring(c.count) + L" " + c.end;
+        ASSERT_EQ(ct::Run(Probe(), cmd, 240000), 0u) << cmd;
+        SCOPED_TRACE(cmd);
+        ExpectSequence(dir / L"install.log", c.threads * c.count);
+    }
+}
+
 TEST(LogProcess, TwoProgramsAppendToTheirOwnFiles)
 {
     ct::TempDir dir(L"kelo_logtwo");
