@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 class ThreadHelper {
 public:
     ThreadHelper();
@@ -47,13 +49,17 @@ public:
     StopSignal& operator=(const StopSignal&) = delete;
 
     void Request() {
+        m_bRequested = true;
         if (m_hEvent != nullptr) SetEvent(m_hEvent);
     }
     // For an owner that starts a new worker after an earlier one stopped.
     void Clear() {
         if (m_hEvent != nullptr) ResetEvent(m_hEvent);
+        m_bRequested = false;
     }
-    bool IsRequested() const { return IsSignaled(m_hEvent); }
+    // Read from memory: workers ask between every two files, and a look at the
+    // event would cost a call into the system each time.
+    bool IsRequested() const { return m_bRequested; }
     // Sleeps ms unless a stop is requested first; true when the whole pause passed.
     bool Pause(DWORD ms) const;
     // The event, for waits that take one (null when it could not be made).
@@ -61,6 +67,7 @@ public:
 
 private:
     HANDLE m_hEvent;
+    std::atomic<bool> m_bRequested{false};
 };
 
 // How long an owner waits for its worker after asking it to stop. A worker
