@@ -10,7 +10,11 @@
 # its machine type picks the Wine flavour (KELO_ARCH overrides). Each method copies into a fresh folder <runs> times (default 5);
 # the medians and their ratios are printed at the end. Times are wall-clock
 # times of one Wine process each, taken the same way for every method, plus
-# the engine's own timing of its copy step.
+# the engine's own timing of its copy step. The engine's peak working set is
+# printed for this payload and for one of 20 files.
+#
+# KELO_BENCH_BASELINE=<another bench_install_copy.exe> adds that engine
+# (an earlier build, for instance) to the same runs as "engine_base".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
@@ -33,9 +37,14 @@ export WINEPREFIX=$root/prefix DISPLAY=$(cat "$root/display")
 
 c=$WINEPREFIX/drive_c/kbench
 mkdir -p "$c/setup"
+baseline=${KELO_BENCH_BASELINE:-}
+if [ -n "$baseline" ]; then
+  bench_need "$baseline" "KELO_BENCH_BASELINE names no file"
+  cp "$baseline" "$c/engine_base.exe"
+fi
 echo "bench: generating the payload" >&2
-python3 - "$c/setup/KeloInstaller" <<'EOF'
-import os, random, sys
+python3 - "$c/setup/KeloInstaller" "$c/setup20/KeloInstaller" <<'EOF'
+import os, random, shutil, sys
 root = sys.argv[1]
 rnd = random.Random(1321)
 os.makedirs(root, exist_ok=True)
@@ -56,6 +65,11 @@ for a in range(40):
             n += 1
 os.makedirs(os.path.join(root, "empty"), exist_ok=True)
 print("bench: %d files" % n, file=sys.stderr)
+# The small payload: the first 20 files of the large one.
+small = sys.argv[2]
+for a in range(2):
+    src = os.path.join(root, "module%02d" % a, "part0")
+    shutil.copytree(src, os.path.join(small, "module%02d" % a, "part0"))
 EOF
 du -sh "$c/setup/KeloInstaller" >&2
 
@@ -90,6 +104,7 @@ run_method() {
   case $method in
     engine)      "$WINELOADER" "$bench_exe" 'C:\kbench\setup' "$out" log >"$c/engine.txt" ;;
     engine_nolog) "$WINELOADER" "$bench_exe" 'C:\kbench\setup' "$out" nolog >"$c/engine.txt" ;;
+    engine_base) "$WINELOADER" "$c/engine_base.exe" 'C:\kbench\setup' "$out" log >"$c/engine.txt" ;;
     xcopy)       "$WINELOADER" xcopy /E /I /Y /Q 'C:\kbench\setup\KeloInstaller' "$out" >/dev/null ;;
     nsis_store)  "$WINELOADER" "$c/nsis_store.exe" /S "/D=$out" ;;
     nsis_lzma)   "$WINELOADER" "$c/nsis_lzma.exe" /S "/D=$out" ;;
@@ -109,9 +124,18 @@ run_method() {
 }
 
 methods="engine engine_nolog xcopy nsis_store nsis_lzma"
+[ -z "$baseline" ] || methods="$methods engine_base"
 for i in $(seq "$runs"); do
   # Interleaved, so that a slow phase of the machine hits every method alike.
   for m in $methods; do run_method $m; done
+done
+# Peak working set of the engine (with its log) for 20 and for 2,000 files.
+declare -A peak
+for size in 20 2000; do
+  if [ $size = 20 ]; then from='C:\kbench\setup20'; else from='C:\kbench\setup'; fi
+  rm -rf "$c/out"
+  "$WINELOADER" "$bench_exe" "$from" 'C:\kbench\out' log >"$c/engine.txt"
+  peak[$size]=$(tr -d '\r' <"$c/engine.txt" | sed -n 's/.*peak_ws_kb=\([0-9]*\).*/\1/p')
 done
 "$WINESERVER" -k || true
 
@@ -128,4 +152,6 @@ for peer in xcopy nsis_store nsis_lzma; do
   printf '  engine / %-10s %6.2f\n' "$peer" "$(echo "${med[engine]} / ${med[$peer]}" | bc -l)"
 done
 printf '  engine with log / without log %6.2f\n' "$(echo "${med[engine]} / ${med[engine_nolog]}" | bc -l)"
-echo "reproduce: bench/install/run-copy-bench.sh $build $runs"
+[ -z "$baseline" ] || printf '  engine / engine_base   %6.2f\n' "$(echo "${med[engine]} / ${med[engine_base]}" | bc -l)"
+echo "peak working set of the engine: ${peak[20]} KiB for 20 files, ${peak[2000]} KiB for 2,000 files"
+echo "reproduce: ${KELO_BENCH_BASELINE:+KELO_BENCH_BASELINE=$KELO_BENCH_BASELINE }bench/install/run-copy-bench.sh $build $runs"
