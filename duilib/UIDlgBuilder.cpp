@@ -6,6 +6,7 @@
 #include "UILabel.h"
 #include "UIManager.h"
 #include "UIMarkup.h"
+#include "StartupTrace.h"
 
 #include <cwchar>
 #include <vector>
@@ -114,6 +115,7 @@ CControlUI* BuildControl(const CMarkupNode& node, IDialogBuilderCallback* pCallb
 
 CControlUI* CDialogBuilder::Create(LPCTSTR pstrXmlFile, LPCTSTR /*pstrType*/, IDialogBuilderCallback* pCallback,
                                    CPaintManagerUI* pManager, CControlUI* pParent) {
+    CStartupSpan span(STARTUP_XML);
     std::vector<BYTE> data;
     if (!ReadSkinFile(pstrXmlFile, data) || data.empty()) {
         m_p->sError.Format(L"layout %s cannot be read", pstrXmlFile ? pstrXmlFile : L"");

@@ -4,6 +4,7 @@
 #include "UIInternal.h"
 #include "UIRender.h"
 #include "UIZip.h"
+#include "StartupTrace.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -100,7 +101,10 @@ bool ReadSkinFile(LPCTSTR pstrFile, std::vector<BYTE>& out) {
     out.clear();
     if (pstrFile == NULL || *pstrFile == 0) return false;
     Globals& g = G();
-    if (g.zip.IsOpen()) return g.zip.Read(pstrFile, out);
+    if (g.zip.IsOpen()) {
+        CStartupSpan span(STARTUP_SKIN_ARCHIVE);
+        return g.zip.Read(pstrFile, out);
+    }
     CDuiString sPath;
     if (wcschr(pstrFile, L':') != NULL || (pstrFile[0] == L'\\' && pstrFile[1] == L'\\'))
         sPath = pstrFile;
@@ -375,6 +379,7 @@ void CPaintManagerUI::SetResourceZip(LPVOID pVoid, unsigned int len, LPCTSTR pst
     Globals& g = G();
     // Every window of a program names the same resource: read it once.
     if (pVoid != NULL && g.zip.IsOpen() && pVoid == g.pZipSource && len == g.nZipSource) return;
+    CStartupSpan span(STARTUP_SKIN_ARCHIVE);
     ForgetImages();
     g.pZipSource = pVoid;
     g.nZipSource = len;
@@ -829,6 +834,7 @@ bool CPaintManagerUI::EnsureOffscreen(int cx, int cy) {
 }
 
 void CPaintManagerUI::Paint() {
+    CStartupSpan span(STARTUP_PAINT);
     PAINTSTRUCT ps = {};
     HDC hdc = ::BeginPaint(m_p->hWnd, &ps);
     UpdateLayout();
@@ -844,9 +850,11 @@ void CPaintManagerUI::Paint() {
                  m_p->hDcOffscreen, rcPaint.left, rcPaint.top, SRCCOPY);
     }
     ::EndPaint(m_p->hWnd, &ps);
+    if (m_p->pRoot != NULL) StartupPainted();
 }
 
 void CPaintManagerUI::PaintLayered() {
+    CStartupSpan span(STARTUP_PAINT);
     m_p->bLayeredPending = false;
     if (m_p->hWnd == NULL || m_p->pRoot == NULL) return;
     UpdateLayout();

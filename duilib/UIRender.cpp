@@ -2,6 +2,7 @@
 
 #include "UIInternal.h"
 #include "UIManager.h"
+#include "StartupTrace.h"
 
 #include <objbase.h>
 #include <wincodec.h>
@@ -257,6 +258,7 @@ TImageInfo* CRenderEngine::LoadImage(LPCTSTR pstrFile) {
 }
 
 TImageInfo* CRenderEngine::LoadImageFromMemory(const BYTE* pData, DWORD dwSize) {
+    CStartupSpan span(STARTUP_IMAGES);
     IWICImagingFactory* pFactory = GetWicFactory();
     if (pFactory == NULL || pData == NULL || dwSize == 0) return NULL;
     ComPtr<IWICStream> stream;

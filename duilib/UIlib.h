@@ -13,3 +13,4 @@
 #include "UIDlgBuilder.h"
 #include "WinImplBase.h"
 #include "WndShadow.h"
+#include "StartupTrace.h"

@@ -2,6 +2,7 @@
 
 #include "UIInternal.h"
 #include "UIRender.h"
+#include "StartupTrace.h"
 
 #include <cstring>
 
@@ -40,6 +41,7 @@ HWND CWndShadow::GetHWND() const { return m_hWnd; }
 HWND CWndShadow::GetParentHWND() const { return m_hParent; }
 
 void CWndShadow::Create(HWND hParentWnd) {
+    DuiLib::CStartupSpan span(DuiLib::STARTUP_SHADOW);
     if (m_hWnd != NULL || hParentWnd == NULL || !::IsWindow(hParentWnd)) return;
     if (g_hShadowInstance == NULL) Initialize(::GetModuleHandleW(NULL));
     // Owned by the window's owner (if any), so that it can sit right below
@@ -57,6 +59,7 @@ void CWndShadow::Create(HWND hParentWnd) {
 
 bool CWndShadow::SetImage(LPCTSTR szImage, RECT rcCorner, RECT rcHoleOffset) {
     m_sImage = szImage;
+    DuiLib::CStartupSpan span(DuiLib::STARTUP_SHADOW);
     m_rcCorner = rcCorner;
     m_rcHoleOffset = rcHoleOffset;
     m_bHasImage = DuiLib::GetSkinImage(szImage) != NULL;
@@ -90,6 +93,7 @@ void CWndShadow::Reposition() {
 }
 
 void CWndShadow::Update() {
+    DuiLib::CStartupSpan span(DuiLib::STARTUP_SHADOW);
     if (m_hWnd == NULL || m_hParent == NULL || !m_bHasImage) return;
     const DuiLib::TImageInfo* pImage = DuiLib::GetSkinImage(m_sImage);
     if (pImage == NULL) return;

@@ -122,6 +122,7 @@ std::wstring ParentNameForChannel(const std::wstring& strImage) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*lpCmdLine*/, int /*nCmdShow*/) {
+    DuiLib::StartupMark(L"entry");
     const std::wstring strTitle = ReadInstallIni(Product::kKeyAppName) + Product::kSetupTitleSuffix;
     if (IsAnotherInstanceRunning(Product::kSetupMutex, strTitle.c_str())) return 0;
 
@@ -157,8 +158,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*l
                  L"WinMain", static_cast<int>(::GetLastError()));
         return 0;
     }
+    DuiLib::StartupMark(L"created");
     pDlg->CenterWindow();
     ::ShowWindow(pDlg->GetHWND(), SW_SHOW);
+    DuiLib::StartupMark(L"shown");
     DuiLib::CPaintManagerUI::MessageLoop();
     return 0;
 }
