@@ -834,6 +834,12 @@ bool CPaintManagerUI::EnsureOffscreen(int cx, int cy) {
 }
 
 void CPaintManagerUI::Paint() {
+    PaintWindow();
+    // After the paint's own time is counted.
+    if (m_p->pRoot != NULL) StartupPainted();
+}
+
+void CPaintManagerUI::PaintWindow() {
     CStartupSpan span(STARTUP_PAINT);
     PAINTSTRUCT ps = {};
     HDC hdc = ::BeginPaint(m_p->hWnd, &ps);
@@ -850,7 +856,6 @@ void CPaintManagerUI::Paint() {
                  m_p->hDcOffscreen, rcPaint.left, rcPaint.top, SRCCOPY);
     }
     ::EndPaint(m_p->hWnd, &ps);
-    if (m_p->pRoot != NULL) StartupPainted();
 }
 
 void CPaintManagerUI::PaintLayered() {

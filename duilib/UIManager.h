@@ -151,6 +151,7 @@ private:
     Data* m_p;
 
     void Paint();
+    void PaintWindow();
     void PaintLayered();
     bool EnsureOffscreen(int cx, int cy);
     void DeliverAsyncNotifications();
