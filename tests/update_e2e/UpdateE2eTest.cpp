@@ -324,8 +324,9 @@ size_t CountEntries(const std::wstring& dir) {
 }
 
 // The strip closed (the system close command or WM_CLOSE, alternately) at
-// spread-out moments while it unpacks the large package: each time the
-// updater is gone within 10 s, and the next start shows its strip again.
+// spread-out moments while it unpacks the large package and while it
+// switches the installation over: each time the updater is gone within 10 s
+// with the installation whole, and the next start shows its strip again.
 TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
     const std::wstring dir = PlainInstallation(L"closing");
     const std::wstring updaterDir = std::wstring(kPlainRoot) + L"\\closing_updater";
@@ -353,9 +354,14 @@ TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
             // The last start is only there to show the strip; it may finish.
             PostMessageW(hStrip, WM_CLOSE, 0, 0);
         } else {
-            ASSERT_TRUE(WaitFor([&] { return CountEntries(bulk) > 0; }, 30000)) << "the extraction did not start";
-            Sleep(static_cast<DWORD>(i) * 200);
-            Step("update: closing during the extraction (%d of %d)", i + 1, kCloses);
+            // Even starts are closed while the package is unpacked into the
+            // staging folder, odd ones once the switch has placed its first file.
+            const bool duringSwitch = i % 2 == 1;
+            const std::wstring watched = duringSwitch ? bulk : update + L"\\~staging\\bulk";
+            ASSERT_TRUE(WaitFor([&] { return CountEntries(watched) > 0; }, 60000, duringSwitch ? 2 : 100))
+                << "the run did not get there";
+            if (!duringSwitch) Sleep(static_cast<DWORD>(i) * 200);
+            Step("update: closing during the %s (%d of %d)", duringSwitch ? "switch" : "extraction", i + 1, kCloses);
             if (i % 2)
                 PostAltF4(hStrip);
             else
@@ -363,6 +369,9 @@ TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
         }
         EXPECT_NE(WaitExit(p, 10000), static_cast<DWORD>(STILL_ACTIVE)) << "still running 10 s after the close";
         CloseProcess(p);
+        // Whole: none of the package's bulk files, or all of them.
+        const size_t placed = CountEntries(bulk);
+        if (i < kCloses) EXPECT_TRUE(placed == 0 || placed == 3000) << placed << " of 3000 files placed";
         KillAll(Product::kUpdateExe);
         KillAll(Product::kMainExe);
     }
