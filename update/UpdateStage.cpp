@@ -1,6 +1,7 @@
 #include "UpdateStage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -283,7 +284,7 @@ bool CUpdateStage::Stage(const std::wstring& zipFile) {
 bool CUpdateStage::WriteJournal(const std::vector<Step>& steps) {
     std::string text = std::string(kJournalHeader) + "\n";
     for (const Step& step : steps) {
-        const char tag = step.kind == kMakeFolder ? 'M' : step.kind == kBackup ? 'B' : 'P';
+        const char tag = step.kind == kPlaceFolder ? 'D' : step.kind == kBackup ? 'B' : 'P';
         text += tag;
         text += ' ';
         text += ToUtf8(step.rel);
@@ -333,11 +334,11 @@ bool CUpdateStage::ReadJournal(std::vector<Step>* steps, bool* begun, bool* done
             *begun = true;
         } else if (line == kJournalDone) {
             *done = true;
-        } else if (!*begun && line.size() > 2 && line[1] == ' ' && (line[0] == 'M' || line[0] == 'B' || line[0] == 'P')) {
-            const StepKind kind = line[0] == 'M' ? kMakeFolder : line[0] == 'B' ? kBackup : kPlace;
+        } else if (!*begun && line.size() > 2 && line[1] == ' ' && strchr("DBP", line[0]) != nullptr) {
+            const StepKind kind = line[0] == 'D' ? kPlaceFolder : line[0] == 'B' ? kBackup : kPlace;
             const std::wstring rel = FromUtf8(line.substr(2));
             // Only names below the installation are acted on.
-            if (!IsPlainRelativePath(rel, kind == kMakeFolder)) return false;
+            if (!IsPlainRelativePath(rel, kind == kPlaceFolder)) return false;
             steps->push_back(Step{kind, rel});
         } else {
             return false;
@@ -352,8 +353,8 @@ bool CUpdateStage::ReadJournal(std::vector<Step>* steps, bool* begun, bool* done
 
 bool CUpdateStage::DoStep(const Step& step) {
     switch (step.kind) {
-    case kMakeFolder:
-        return CreateDirectoryW(At(step.rel).c_str(), nullptr) || IsFolder(At(step.rel));
+    case kPlaceFolder:
+        return MoveFileExW(Staged(step.rel).c_str(), At(step.rel).c_str(), 0) != FALSE;
     case kBackup:
         return MoveWithParents(At(step.rel), m_strBackupDir, step.rel);
     case kPlace:
@@ -379,8 +380,9 @@ bool CUpdateStage::Undo(const std::vector<Step>& steps, bool allDone) {
             if (allDone || Exists(BackedUp(step.rel)))
                 undone = MoveFileExW(BackedUp(step.rel).c_str(), path.c_str(), 0) != FALSE;
             break;
-        case kMakeFolder:
-            if (allDone || IsFolder(path)) undone = RemoveDirectoryW(path.c_str()) || !IsFolder(path);
+        case kPlaceFolder:
+            if (allDone || (!Exists(Staged(step.rel)) && IsFolder(path)))
+                undone = MoveWithParents(path, m_strStagingDir, step.rel);
             break;
         }
         if (!undone) {
@@ -394,9 +396,21 @@ bool CUpdateStage::Undo(const std::vector<Step>& steps, bool allDone) {
 bool CUpdateStage::Switch() {
     const wchar_t* const func = L"CUpdateStage::Switch";
     std::vector<Step> steps;
-    for (const std::wstring& folder : m_folders)
-        if (!IsFolder(At(folder))) steps.push_back(Step{kMakeFolder, folder});
+    // A folder the installation lacks goes into place whole, with all that
+    // the package puts below it (m_folders: parents before children).
+    std::set<std::wstring> placedWhole;
+    auto insidePlaced = [&placedWhole](const std::wstring& rel) {
+        for (const std::wstring& parent : ParentsOf(rel))
+            if (placedWhole.count(TargetKey(parent))) return true;
+        return false;
+    };
+    for (const std::wstring& folder : m_folders) {
+        if (insidePlaced(folder) || IsFolder(At(folder))) continue;
+        steps.push_back(Step{kPlaceFolder, folder});
+        placedWhole.insert(TargetKey(folder));
+    }
     for (const std::wstring& file : m_files) {
+        if (insidePlaced(file)) continue;
         if (Exists(At(file))) steps.push_back(Step{kBackup, file});
         steps.push_back(Step{kPlace, file});
     }

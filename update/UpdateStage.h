@@ -50,7 +50,10 @@ public:
     static const wchar_t kJournalFile[];
 
 private:
-    enum StepKind { kMakeFolder, kBackup, kPlace };
+    // kPlaceFolder moves a staged folder that the installation lacks into
+    // place whole: one rename for everything below it. kBackup moves an
+    // installed file aside, kPlace a staged file into place.
+    enum StepKind { kPlaceFolder, kBackup, kPlace };
     struct Step {
         StepKind kind;
         std::wstring rel;  // relative to the installation, backslashes

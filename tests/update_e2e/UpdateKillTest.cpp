@@ -49,17 +49,29 @@ std::string ReadShared(const std::wstring& path) {
     return bytes;
 }
 
-// "old", "new" or "mixed": what the installation's files hold.
+// The folder the package adds, and its files (make_packages.py).
+const wchar_t* const kAddedFiles[] = {L"added\\a.txt", L"added\\sub\\b.txt", L"added\\sub\\c.txt"};
+
+// "old", "new" or "mixed": what the installation's files hold; the folder
+// the package adds belongs to the new state only.
 std::string InstallationState() {
+    int added = 0;
+    for (const wchar_t* rel : kAddedFiles) {
+        std::string expected = "added ";
+        for (const wchar_t* c = rel; *c; ++c) expected += *c == L'\\' ? '/' : static_cast<char>(*c);
+        if (ReadShared(std::wstring(kInstallDir) + L"\\" + rel) == expected) ++added;
+    }
+    const bool addedFolder = FileExists(std::wstring(kInstallDir) + L"\\added");
     int olds = 0, news = 0;
     for (int i = 0; i < kFiles; ++i) {
         const std::string bytes = ReadShared(std::wstring(kInstallDir) + L"\\" + FileRel(i));
         if (bytes == Content("old", i)) ++olds;
         else if (bytes == Content("new", i)) ++news;
     }
-    if (olds == kFiles) return "old";
-    if (news == kFiles) return "new";
-    return "mixed (" + std::to_string(olds) + " old, " + std::to_string(news) + " new)";
+    if (olds == kFiles && !addedFolder) return "old";
+    if (news == kFiles && added == 3) return "new";
+    return "mixed (" + std::to_string(olds) + " old, " + std::to_string(news) + " new, " + std::to_string(added) +
+           " of 3 added files" + (addedFolder ? "" : ", no added folder") + ")";
 }
 
 void LayOutOldInstallation() {
