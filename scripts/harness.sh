@@ -2,7 +2,7 @@
 # Test harness for Windows programs under Wine.
 #   harness.sh setup   <root>    fresh shared prefix, Xvfb (+ compositor)
 #   harness.sh cleanup <root>    stops Wine servers and Xvfb of this run
-#   harness.sh run [--own-prefix] [--name N] <root> <program.exe> [args...]
+#   harness.sh run [--own-prefix] [--name N] [--drive x=/unix/dir] <root> <program.exe> [args...]
 # The prefix template is made once per run with wineboot; the shared prefix
 # and every private prefix are copies of it, which is much cheaper than
 # booting a new one.
@@ -84,11 +84,13 @@ case "$cmd" in
     echo "harness: stopped"
     ;;
   run)
-    own=0; name=""
+    own=0; name=""; drives=()
     while [ $# -gt 0 ]; do
       case "$1" in
         --own-prefix) own=1; shift ;;
         --name) name=$2; shift 2 ;;
+        # --drive x=/unix/folder: drive letter x in the private prefix
+        --drive) drives+=("$2"); shift 2 ;;
         *) break ;;
       esac
     done
@@ -101,6 +103,9 @@ case "$cmd" in
       export WINEPREFIX=$root/prefixes/$name
       rm -rf "$WINEPREFIX"
       cp -a "$root/template" "$WINEPREFIX"
+      for d in "${drives[@]}"; do
+        ln -sfn "${d#*=}" "$WINEPREFIX/dosdevices/${d%%=*}:"
+      done
       # A screen of its own, so that tests running side by side never see
       # (or cover) each other's windows.
       disp=$root/displays/$name

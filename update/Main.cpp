@@ -13,6 +13,7 @@
 #include "Product.h"
 #include "SingleInstance.h"
 #include "UpdateDlg.h"
+#include "UpdateStage.h"
 
 using namespace DuiLib;
 
@@ -68,6 +69,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
         WriteLog(LOG_ERROR, L"Main", __LINE__, L"WinMain", L"strMainExeDir=%s", installDir.c_str());
         return kExitBadStart;
     }
+    // A run that was ended part-way left the installation between two
+    // states; it becomes whole again before anything else happens.
+    CUpdateStage(installDir).Recover();
 
     CPaintManagerUI::SetInstance(hInstance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"UpdateSkin");

@@ -11,7 +11,7 @@
 #include "Product.h"
 #include "RegSettings.h"
 #include "ThreadHelper.h"
-#include "ZipManager.h"
+#include "UpdateStage.h"
 
 HWND g_hUpdateWnd = nullptr;
 std::wstring CUpdateMgr::m_strMainExePath;
@@ -47,6 +47,11 @@ const DWORD kAfterExtractionMs = 2000;
 // How long the worker lets an ended program take to go before it unpacks
 // over the program's files.
 const DWORD kExitWaitMs = 5000;
+// How long a close waits for the worker. A stop that comes during the switch
+// first undoes the files already moved, which takes longer than the step
+// between two files that other workers finish; the program still ends
+// within 10 s of the close.
+const DWORD kUpdateStopWaitMs = 9000;
 
 // Ends the first process with this executable name and waits for it to go
 // (or for a stop request).
@@ -62,15 +67,6 @@ void EndProgram(const wchar_t* exeName, const StopSignal& stop) {
     CloseHandle(h);
 }
 
-// Open, root, extraction; 1 when all three succeed.
-int ExtractPackage(const std::wstring& zipFile, const std::wstring& root, HANDLE hStop) {
-    CZipManager zip;
-    zip.SetStopEvent(hStop);
-    if (!zip.Open(zipFile.c_str())) return 0;
-    if (!zip.SetExtractRoot(root.c_str())) return 0;
-    return zip.ExtractAll() ? 1 : 0;
-}
-
 // The sequence after the programs were ended; returns early on a stop request.
 void RunUpdate(const StopSignal& stop) {
     const std::wstring& installDir = CUpdateMgr::m_strMainExePath;
@@ -78,11 +74,16 @@ void RunUpdate(const StopSignal& stop) {
     CUpdateMgr::PostUpdateStatus(UpdateStatus{2, 10, L"开始升级..."}, kFirstReportDelayMs);
     if (stop.IsRequested()) return;
 
+    // Unpacked and checked beside the installation first; the switch then
+    // lands whole or is undone.
     const std::wstring zipFile = PathJoin(updateFolder, Product::kUpdateZip);
-    const int ret = ExtractPackage(zipFile, installDir, stop.Handle());
+    CUpdateStage stage(installDir, stop.Handle());
+    const int ret = stage.Stage(zipFile) && stage.Switch() ? 1 : 0;
     UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"解压文件 strZipFile=[%s] m_strMainExePath=[%s] ret=[%d]",
                zipFile.c_str(), installDir.c_str(), ret);
-    if (stop.IsRequested()) return;
+    // After a switch the installation is new: its version is recorded even
+    // when a stop came meanwhile (a later run finds the package again).
+    if (stop.IsRequested() && ret != 1) return;
 
     if (ret == 1) {
         // Read after extraction: the package may bring its own version file.
@@ -103,13 +104,16 @@ void RunUpdate(const StopSignal& stop) {
 
         CUpdateMgr::PostUpdateStatus(UpdateStatus{2, 100, L"解压完成..."}, kReportDelayMs);
         if (!stop.Pause(kAfterExtractionMs)) return;
+        stage.Finish();
         RemoveDirTree(updateFolder, stop.Handle());
         CUpdateMgr::PostUpdateStatus(UpdateStatus{4, 100, L"升级成功..."}, kReportDelayMs);
         productKey.reset();
     } else {
         CUpdateMgr::PostUpdateStatus(UpdateStatus{3, 100, L"解压失败..."}, kReportDelayMs);
         if (stop.IsRequested()) return;
-        RemoveDirTree(updateFolder, stop.Handle());
+        stage.Discard();
+        // A journal that could not be carried out keeps its backups for the next start.
+        if (!stage.HasJournal()) RemoveDirTree(updateFolder, stop.Handle());
     }
 }
 
@@ -120,7 +124,7 @@ CUpdateMgr::CUpdateMgr() = default;
 CUpdateMgr::~CUpdateMgr() {
     HANDLE h = TakeThreadHandle();
     if (h != INVALID_HANDLE_VALUE) {
-        StopWorker(UpdateStop(), h, kWorkerStopWaitMs, L"CUpdateMgr");
+        StopWorker(UpdateStop(), h, kUpdateStopWaitMs, L"CUpdateMgr");
         CloseHandle(h);
         // The worker has ended; records posted from elsewhere go through again.
         UpdateStop().Clear();
@@ -146,7 +150,9 @@ void CUpdateMgr::StartUpdateThread() {
 void CUpdateMgr::PostUpdateStatus(const UpdateStatus& status, DWORD delayMs) {
     HWND target = g_hUpdateWnd;
     if (!target) return;
-    if (!UpdateStop().Pause(delayMs)) return;
+    // Only a pause is cut short by a stop; a report without one (the
+    // download's progress) is no step of the worker.
+    if (delayMs > 0 && !UpdateStop().Pause(delayMs)) return;
     UpdateStatus* copy = new UpdateStatus(status);
     if (!PostMessageW(target, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(copy), 0)) delete copy;
 }

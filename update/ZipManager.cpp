@@ -1,16 +1,15 @@
-// CZipManager over minizip's reader with its Win32 (wide path) file layer.
+// CZipManager: the archive over minizip's reader (file layer in ZipFile,
+// header decoding in ZipHeader, name rules in ZipNames).
 //
-// Entry names pass through the updater's stripping rules and then through a
-// refusal check: whatever is left must be a plain relative path whose
-// components stay below the extraction root after Windows has canonicalised
-// it. ExtractAll looks at every entry before it writes the first byte, so an
-// archive holding any entry that could escape changes nothing on disk.
+// Entry names pass through the stripping rules and then through a refusal
+// check: whatever is left must be a plain relative path whose components stay
+// below the extraction root after Windows has canonicalised it. ExtractAll
+// looks at every entry before it writes the first byte, so an archive holding
+// any entry that could escape changes nothing on disk.
 #include "ZipManager.h"
 
 #include <zlib.h>
-// unzip.h first: iowin32.h relies on the declarations it brings in.
 #include <minizip/unzip.h>
-#include <minizip/iowin32.h>
 
 #include <climits>
 #include <cstring>
@@ -18,6 +17,11 @@
 #include <vector>
 
 #include "FileWalk.h"
+#include "ZipFile.h"
+#include "ZipHeader.h"
+#include "ZipNames.h"
+
+using namespace zipnames;
 
 namespace {
 
@@ -30,7 +34,6 @@ DWORD Store(DWORD code) {
     return code;
 }
 
-constexpr size_t kMaxPathChars = MAX_PATH - 1;  // 259: longest path we ever hand to the system
 constexpr unsigned kReadBufferSize = 16384;
 constexpr int kCentralNameBytes = 260;
 
@@ -47,108 +50,8 @@ void DebugLine(const wchar_t* message, DWORD code) {
     OutputDebugStringA(narrow);
 }
 
-bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Absolute as the extraction steps see it: a leading separator or a drive colon.
-bool LooksAbsolute(const std::wstring& path) {
-    return (!path.empty() && IsSep(path[0])) || (path.size() >= 2 && path[1] == L':');
-}
-
-// The stripping rules applied to every stored name, repeated until none
-// applies. uncForm is set when at some step the name began with two
-// separators (UNC, "\\?\" and "\\.\" forms), which is refused later even
-// though the rules would turn it into a relative name.
-std::wstring ApplyNameRules(std::wstring name, bool* uncForm) {
-    static const wchar_t* const kUpLevel[] = {L"\\..\\", L"\\../", L"/../", L"/..\\"};
-    for (;;) {
-        if (name.size() >= 2 && IsSep(name[0]) && IsSep(name[1])) *uncForm = true;
-        if (name.size() >= 2 && name[1] == L':') {
-            name.erase(0, 2);
-            continue;
-        }
-        if (!name.empty() && name[0] == L'\\') {
-            name.erase(0, 1);
-            continue;
-        }
-        if (!name.empty() && name[0] == L'/') {
-            name.erase(0, 1);
-            continue;
-        }
-        bool applied = false;
-        for (const wchar_t* up : kUpLevel) {
-            size_t pos = name.find(up);
-            if (pos != std::wstring::npos) {
-                name.erase(0, pos + 4);
-                applied = true;
-                break;
-            }
-        }
-        if (!applied) break;
-    }
-    if (name.size() > kMaxPathChars) name.resize(kMaxPathChars);
-    return name;
-}
-
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) == CSTR_EQUAL;
-}
-
-// Reserved device names, with or without an extension; Windows opens the
-// device instead of a file for them in any folder.
-bool IsDeviceName(const std::wstring& component) {
-    static const wchar_t* const kDevices[] = {
-        L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$",
-        L"COM1", L"COM2", L"COM3", L"COM4", L"COM5", L"COM6", L"COM7", L"COM8", L"COM9",
-        L"COM\u00B9", L"COM\u00B2", L"COM\u00B3",
-        L"LPT1", L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9",
-        L"LPT\u00B9", L"LPT\u00B2", L"LPT\u00B3"};
-    std::wstring base = component.substr(0, component.find(L'.'));
-    while (!base.empty() && base.back() == L' ') base.pop_back();
-    for (const wchar_t* device : kDevices)
-        if (EqualNoCase(base, device)) return true;
-    return false;
-}
-
-// One path component that may name a plain file or folder below its parent.
-bool IsPlainComponent(const std::wstring& c) {
-    if (c == L".") return true;
-    if (c.find_first_not_of(L'.') == std::wstring::npos) return false;  // "..", "..."
-    if (c.back() == L'.' || c.back() == L' ') return false;  // Windows drops these: aliases
-    for (wchar_t ch : c) {
-        if (ch < 0x20 || wcschr(L":*?\"<>|", ch)) return false;  // streams, wildcards, devices
-    }
-    return !IsDeviceName(c);
-}
-
-// Checks every component of a relative path (either separator). A file needs
-// a non-empty last component that is not ".".
-bool IsPlainRelativePath(const std::wstring& rel, bool folder) {
-    if (rel.empty() || LooksAbsolute(rel)) return false;
-    size_t start = 0;
-    std::wstring last;
-    for (;;) {
-        size_t end = rel.find_first_of(L"\\/", start);
-        std::wstring c = rel.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (!c.empty() && !IsPlainComponent(c)) return false;
-        last = c;
-        if (end == std::wstring::npos) break;
-        start = end + 1;
-    }
-    if (!folder && (last.empty() || last == L".")) return false;
-    return true;
-}
-
-// The same for a path the caller gave as absolute: a drive prefix and
-// leading separators are the caller's, every named component must be plain.
-bool IsPlainAbsolutePath(const std::wstring& path, bool folder) {
-    std::wstring rest = path;
-    if (rest.size() >= 2 && rest[1] == L':') {
-        if (!iswalpha(rest[0])) return false;
-        rest.erase(0, 2);
-    }
-    size_t first = rest.find_first_not_of(L"\\/");
-    if (first == std::wstring::npos) return folder;
-    return IsPlainRelativePath(rest.substr(first), folder);
 }
 
 std::vector<std::wstring> SplitComponents(const std::wstring& path) {
@@ -224,108 +127,6 @@ void EnsureFolderPath(const wchar_t* root, const std::wstring& path) {
     if (!FolderExists(full)) CreateDirectoryW(full.c_str(), nullptr);
 }
 
-FILETIME UnixTimeToFileTime(int32_t t) {
-    ULONGLONG value = (ULONGLONG)((LONGLONG)t * 10000000LL + 116444736000000000LL);
-    FILETIME ft;
-    ft.dwLowDateTime = (DWORD)value;
-    ft.dwHighDateTime = (DWORD)(value >> 32);
-    return ft;
-}
-
-// MS-DOS date and time (local) to a UTC FILETIME; zero when the fields are impossible.
-FILETIME DosTimeToFileTime(unsigned long dosDate) {
-    WORD date = (WORD)(dosDate >> 16), time = (WORD)dosDate;
-    SYSTEMTIME st = {};
-    st.wYear = (WORD)((date >> 9) + 1980);
-    st.wMonth = (WORD)((date >> 5) & 15);
-    st.wDay = (WORD)(date & 31);
-    st.wHour = (WORD)(time >> 11);
-    st.wMinute = (WORD)((time >> 5) & 63);
-    st.wSecond = (WORD)((time & 31) * 2);
-    FILETIME local = {}, utc = {};
-    if (!SystemTimeToFileTime(&st, &local) || !LocalFileTimeToFileTime(&local, &utc)) return FILETIME{};
-    return utc;
-}
-
-unsigned ReadLE16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-int32_t ReadLE32(const unsigned char* p) {
-    return (int32_t)((uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24));
-}
-
-// The first "UT" block of a local extra field overrides the times its flag names.
-void ApplyExtendedTimestamp(const std::vector<unsigned char>& extra, ZipEntry* entry) {
-    size_t len = extra.size();
-    if (len <= 4) return;
-    for (size_t off = 0; off + 4 < len;) {
-        unsigned size = ReadLE16(&extra[off + 2]);
-        if (extra[off] != 'U' || extra[off + 1] != 'T') {
-            off += 4 + size;
-            continue;
-        }
-        size_t end = off + 4 + size;
-        if (end > len) end = len;
-        size_t pos = off + 4;
-        if (pos >= end) return;
-        unsigned char flags = extra[pos++];
-        FILETIME* targets[3] = {&entry->ftWrite, &entry->ftAccess, &entry->ftCreation};
-        for (int bit = 0; bit < 3; ++bit) {
-            if (!(flags & (1 << bit))) continue;
-            if (pos + 4 > end) return;
-            *targets[bit] = UnixTimeToFileTime(ReadLE32(&extra[pos]));
-            pos += 4;
-        }
-        return;
-    }
-}
-
-DWORD AttributesOf(const unz_file_info64& info) {
-    unsigned host = (unsigned)(info.version >> 8) & 0xFF;
-    unsigned long ext = info.external_fa;
-    bool folder, readOnly, hidden = false, system = false, archive = true;
-    if (host == 0 || host == 7 || host == 11 || host == 14) {
-        readOnly = (ext & 0x01) != 0;
-        hidden = (ext & 0x02) != 0;
-        system = (ext & 0x04) != 0;
-        folder = (ext & 0x10) != 0;
-        archive = (ext & 0x20) != 0;
-    } else {
-        folder = (ext & 0x40000000UL) != 0;
-        readOnly = (ext & 0x00800000UL) == 0;
-    }
-    DWORD attributes = 0;
-    if (folder) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (archive) attributes |= FILE_ATTRIBUTE_ARCHIVE;
-    if (hidden) attributes |= FILE_ATTRIBUTE_HIDDEN;
-    if (readOnly) attributes |= FILE_ATTRIBUTE_READONLY;
-    if (system) attributes |= FILE_ATTRIBUTE_SYSTEM;
-    return attributes;
-}
-
-// Traditional PKWARE decryption keys, only to test the header's check byte:
-// minizip decrypts but never compares it.
-class PkwareKeys {
-public:
-    explicit PkwareKeys(const std::string& password) : m_table(get_crc_table()) {
-        for (unsigned char c : password) Update(c);
-    }
-    unsigned char Decode(unsigned char c) {
-        unsigned temp = (m_k[2] & 0xFFFF) | 2;
-        unsigned char plain = c ^ (unsigned char)(((temp * (temp ^ 1)) >> 8) & 0xFF);
-        Update(plain);
-        return plain;
-    }
-
-private:
-    uint32_t Crc(uint32_t crc, unsigned char b) const { return (uint32_t)m_table[(crc ^ b) & 0xFF] ^ (crc >> 8); }
-    void Update(unsigned char c) {
-        m_k[0] = Crc(m_k[0], c);
-        m_k[1] = (m_k[1] + (m_k[0] & 0xFF)) * 134775813u + 1;
-        m_k[2] = Crc(m_k[2], (unsigned char)(m_k[1] >> 24));
-    }
-    const z_crc_t* m_table;
-    uint32_t m_k[3] = {0x12345678u, 0x23456789u, 0x34567890u};
-};
-
 // Owns an output file handle.
 class FileHandle {
 public:
@@ -341,127 +142,6 @@ public:
 private:
     HANDLE m_h;
 };
-
-// A read buffer over iowin32's wide-path functions. minizip reads headers a
-// few bytes at a time and seeks before every read; without the buffer each
-// of those is a system call.
-class BufferedFile {
-public:
-    static void Fill(zlib_filefunc64_def* inner, zlib_filefunc64_def* outer) {
-        fill_win32_filefunc64W(inner);
-        outer->zopen64_file = &BufferedFile::OpenCb;
-        outer->zread_file = &BufferedFile::ReadCb;
-        outer->zwrite_file = &BufferedFile::WriteCb;
-        outer->ztell64_file = &BufferedFile::TellCb;
-        outer->zseek64_file = &BufferedFile::SeekCb;
-        outer->zclose_file = &BufferedFile::CloseCb;
-        outer->zerror_file = &BufferedFile::ErrorCb;
-        outer->opaque = inner;
-    }
-
-private:
-    static constexpr uLong kSize = 65536;
-
-    static voidpf ZCALLBACK OpenCb(voidpf opaque, const void* name, int mode) {
-        zlib_filefunc64_def* inner = static_cast<zlib_filefunc64_def*>(opaque);
-        voidpf stream = inner->zopen64_file(inner->opaque, name, mode);
-        if (!stream) return nullptr;
-        BufferedFile* file = new BufferedFile;
-        file->m_inner = inner;
-        file->m_stream = stream;
-        if (inner->zseek64_file(inner->opaque, stream, 0, ZLIB_FILEFUNC_SEEK_END) == 0)
-            file->m_size = inner->ztell64_file(inner->opaque, stream);
-        return file;
-    }
-    static uLong ZCALLBACK ReadCb(voidpf, voidpf stream, void* buf, uLong size) {
-        return static_cast<BufferedFile*>(stream)->Read(static_cast<char*>(buf), size);
-    }
-    static uLong ZCALLBACK WriteCb(voidpf, voidpf, const void*, uLong) { return 0; }
-    static ZPOS64_T ZCALLBACK TellCb(voidpf, voidpf stream) { return static_cast<BufferedFile*>(stream)->m_pos; }
-    static long ZCALLBACK SeekCb(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-        BufferedFile* file = static_cast<BufferedFile*>(stream);
-        switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: file->m_pos = offset; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: file->m_pos += offset; break;
-        case ZLIB_FILEFUNC_SEEK_END: file->m_pos = file->m_size + offset; break;
-        default: return -1;
-        }
-        return 0;
-    }
-    static int ZCALLBACK CloseCb(voidpf, voidpf stream) {
-        BufferedFile* file = static_cast<BufferedFile*>(stream);
-        int result = file->m_inner->zclose_file(file->m_inner->opaque, file->m_stream);
-        delete file;
-        return result;
-    }
-    static int ZCALLBACK ErrorCb(voidpf, voidpf stream) {
-        BufferedFile* file = static_cast<BufferedFile*>(stream);
-        return file->m_error ? file->m_error : file->m_inner->zerror_file(file->m_inner->opaque, file->m_stream);
-    }
-
-    // Reads at the logical position; at the end of the file fewer bytes come back.
-    uLong ReadAt(char* out, uLong size) {
-        if (m_inner->zseek64_file(m_inner->opaque, m_stream, m_pos, ZLIB_FILEFUNC_SEEK_SET) != 0) {
-            m_error = -1;
-            return 0;
-        }
-        return m_inner->zread_file(m_inner->opaque, m_stream, out, size);
-    }
-    uLong Read(char* out, uLong size) {
-        uLong done = 0;
-        while (done < size) {
-            if (m_pos >= m_bufferStart && m_pos < m_bufferStart + m_bufferLength) {
-                uLong offset = (uLong)(m_pos - m_bufferStart);
-                uLong n = m_bufferLength - offset;
-                if (n > size - done) n = size - done;
-                memcpy(out + done, m_buffer.data() + offset, n);
-                m_pos += n;
-                done += n;
-                continue;
-            }
-            if (size - done >= kSize) {
-                uLong n = ReadAt(out + done, size - done);
-                m_pos += n;
-                done += n;
-                break;
-            }
-            if (m_buffer.empty()) m_buffer.resize(kSize);
-            m_bufferStart = m_pos;
-            m_bufferLength = ReadAt(m_buffer.data(), kSize);
-            if (m_bufferLength == 0) break;
-        }
-        // minizip takes a header field cut short by the end of the file for
-        // zero unless the file layer reports an error: a truncated end record
-        // would otherwise open as a valid archive without entries.
-        if (done < size) m_error = -1;
-        return done;
-    }
-
-    zlib_filefunc64_def* m_inner = nullptr;
-    voidpf m_stream = nullptr;
-    ZPOS64_T m_size = 0;
-    ZPOS64_T m_pos = 0;
-    ZPOS64_T m_bufferStart = 0;
-    uLong m_bufferLength = 0;
-    int m_error = 0;
-    std::vector<char> m_buffer;
-};
-
-// minizip cannot open an archive whose end record sits at offset 0, which is
-// exactly what an archive without entries is. Such a file is recognised here.
-bool IsEmptyArchive(const wchar_t* path) {
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    unsigned char record[22];
-    DWORD got = 0;
-    LARGE_INTEGER size = {};
-    bool empty = GetFileSizeEx(h, &size) && ::ReadFile(h, record, sizeof(record), &got, nullptr) &&
-                 got == sizeof(record);
-    CloseHandle(h);
-    if (!empty) return false;
-    static const unsigned char kEmpty[20] = {'P', 'K', 5, 6};
-    return memcmp(record, kEmpty, 20) == 0 && size.QuadPart == 22 + (LONGLONG)ReadLE16(&record[20]);
-}
 
 }  // namespace
 
@@ -479,6 +159,7 @@ struct ZipArchive {
     bool bHasPassword = false;
     std::string strPassword;
     std::vector<char> buffer;
+    std::vector<char> output;  // inflated data
     bool bEmpty = false;  // a valid archive without entries, which minizip cannot open
     zlib_filefunc64_def innerFiles = {};
     zlib_filefunc64_def files = {};
@@ -492,8 +173,9 @@ struct ZipArchive {
     DWORD Lookup(int index, ZipEntry* out);
     DWORD LookupByName(const wchar_t* name, int* index, ZipEntry* out);
     DWORD CheckEntry(const ZipEntry& entry, const std::wstring& target, std::wstring* outPath,
-                     std::wstring* folderPart, bool* absolute) const;
+                     std::wstring* folderPart) const;
     DWORD CheckPassword(const ZipEntry& entry);
+    DWORD CopyData(int index, const ZipEntry& entry, HANDLE file);
     DWORD Extract(int index, const std::wstring& target);
 };
 
@@ -506,10 +188,10 @@ DWORD ZipArchive::Open(const wchar_t* path, const char* password) {
     strRoot = current;
     strRoot += L'/';
 
-    BufferedFile::Fill(&innerFiles, &files);
+    zipfile::FillBufferedFileFuncs(&innerFiles, &files);
     reader = unzOpen2_64(path, &files);
     if (!reader) {
-        if (!IsEmptyArchive(path)) return UZ_NOFILE;
+        if (!zipfile::IsEmptyArchive(path)) return UZ_NOFILE;
         bEmpty = true;
         nEntries = 0;
         nPosition = -1;
@@ -543,6 +225,7 @@ void ZipArchive::Close() {
     nPosition = -1;
     nCacheIndex = -1;
     std::vector<char>().swap(buffer);
+    std::vector<char>().swap(output);
 }
 
 DWORD ZipArchive::PositionOn(int index) {
@@ -612,18 +295,20 @@ DWORD ZipArchive::Lookup(int index, ZipEntry* out) {
     bool uncForm = false;
     std::wstring safe = ApplyNameRules(wideName, &uncForm);
     wcsncpy(entry.szName, safe.c_str(), kMaxPathChars);
-    entry.dwAttributes = AttributesOf(info);
+    entry.dwAttributes = zipheader::AttributesOf(info.version, info.external_fa);
     entry.bFolder = (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
                     (wcslen(wideName) > 0 && IsSep(wideName[wcslen(wideName) - 1]));
     entry.bRefused = !nameIntact || uncForm;
     entry.nCompressedSize = (int)info.compressed_size;
     entry.nUncompressedSize = (int)info.uncompressed_size;
+    entry.ullCompressedSize = info.compressed_size;
+    entry.ullUncompressedSize = info.uncompressed_size;
     entry.wFlags = (unsigned short)info.flag;
     entry.wMethod = (unsigned short)info.compression_method;
     entry.dwCrc = info.crc;
     entry.dwDosDate = info.dosDate;
-    entry.ftAccess = entry.ftCreation = entry.ftWrite = DosTimeToFileTime(info.dosDate);
-    ApplyExtendedTimestamp(extra, &entry);
+    entry.ftAccess = entry.ftCreation = entry.ftWrite = zipheader::DosTimeToFileTime(info.dosDate);
+    zipheader::ApplyExtendedTimestamp(extra, &entry.ftWrite, &entry.ftAccess, &entry.ftCreation);
 
     cache = entry;
     nCacheIndex = index;
@@ -665,32 +350,22 @@ DWORD ZipArchive::LookupByName(const wchar_t* name, int* index, ZipEntry* out) {
 }
 
 // Decides where an entry may be written under target, before anything is
-// created: the output path, the folder part to create, and whether the
-// caller gave an absolute target.
+// created: the output path and the folder part to create below the root.
+// Targets are always relative to the root; an absolute or drive-relative
+// one ("C:x.dll" lands in drive C's current folder) is refused.
 DWORD ZipArchive::CheckEntry(const ZipEntry& entry, const std::wstring& target, std::wstring* outPath,
-                             std::wstring* folderPart, bool* absolute) const {
-    *absolute = LooksAbsolute(target);
+                             std::wstring* folderPart) const {
+    if (LooksAbsolute(target)) return UZ_NOFILE;
     if (entry.bFolder) {
-        if (*absolute) {
-            if (!IsPlainAbsolutePath(target, true) || target.size() > kMaxPathChars) return UZ_NOFILE;
-            *outPath = target;
-            *folderPart = target;
-        } else {
-            DWORD code = ComposeBelowRoot(strRoot, target, true, outPath);
-            *folderPart = target;
-            if (code != UZ_OK) return code;
-        }
+        *folderPart = target;
+        DWORD code = ComposeBelowRoot(strRoot, target, true, outPath);
+        if (code != UZ_OK) return code;
         return PathCrossesLink(*outPath) ? UZ_NOFILE : UZ_OK;
     }
-    size_t sep = target.find_last_of(L"\\/");
-    *folderPart = sep == std::wstring::npos ? std::wstring() : target.substr(0, sep + 1);
-    if (*absolute) {
-        if (!IsPlainAbsolutePath(target, false) || target.size() > kMaxPathChars) return UZ_NOFILE;
-        *outPath = target;
-    } else {
-        DWORD code = ComposeBelowRoot(strRoot, target, false, outPath);
-        if (code != UZ_OK) return code;
-    }
+    std::wstring bare;
+    SplitTarget(target, folderPart, &bare);
+    DWORD code = ComposeBelowRoot(strRoot, target, false, outPath);
+    if (code != UZ_OK) return code;
     // The updater runs elevated over a folder a user may write to: a link on
     // the way (the root and the folders above it included) would carry the
     // file wherever it points.
@@ -718,12 +393,106 @@ DWORD ZipArchive::CheckPassword(const ZipEntry& entry) {
     int got = unzReadCurrentFile(reader, header, sizeof(header));
     unzCloseCurrentFile(reader);
     if (got != (int)sizeof(header)) return UZ_FLATE;
-    PkwareKeys keys(strPassword);
+    zipheader::PkwareKeys keys(strPassword);
     unsigned char last = 0;
     for (unsigned char b : header) last = keys.Decode(b);
     unsigned char check = (entry.wFlags & 8) ? (unsigned char)(entry.dwDosDate >> 8)
                                              : (unsigned char)(entry.dwCrc >> 24);
     return last == check ? UZ_OK : UZ_PASSWORD;
+}
+
+// Owns an inflate stream.
+class Inflater {
+public:
+    Inflater() { m_bReady = inflateInit2(&m_stream, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (m_bReady) inflateEnd(&m_stream);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    bool IsReady() const { return m_bReady; }
+    z_stream& Stream() { return m_stream; }
+
+private:
+    z_stream m_stream = {};
+    bool m_bReady = false;
+};
+
+// Reads the entry's stored bytes through minizip (raw, decrypted) and
+// inflates them here, so that the declared size and the CRC are enforced on
+// 64-bit counts: data past the declared size is refused before it is
+// written, data ending before it and a CRC mismatch fail the entry.
+DWORD ZipArchive::CopyData(int index, const ZipEntry& entry, HANDLE file) {
+    const bool encrypted = (entry.wFlags & 1) != 0;
+    const bool deflated = entry.wMethod == Z_DEFLATED;
+    unsigned long long remaining = entry.ullCompressedSize;
+    // minizip counts the encryption header, already consumed, in the size.
+    if (encrypted) {
+        if (remaining < 12) return UZ_FLATE;
+        remaining -= 12;
+    }
+    int method = 0, level = 0;
+    if (unzOpenCurrentFile3(reader, &method, &level, 1, encrypted ? strPassword.c_str() : nullptr) != UNZ_OK) {
+        unzCloseCurrentFile(reader);
+        return UZ_CORRUPT;
+    }
+    nCurrentItem = index;
+    if (buffer.empty()) buffer.resize(kReadBufferSize);
+    if (deflated && output.empty()) output.resize(kReadBufferSize);
+    Inflater inflater;
+    if (deflated && !inflater.IsReady()) return UZ_FLATE;
+    z_stream& zs = inflater.Stream();
+
+    unsigned long long produced = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    bool ended = false;
+    DWORD code = UZ_OK;
+    while (code == UZ_OK && !ended) {
+        if (zs.avail_in == 0) {
+            if (remaining == 0) {
+                if (!deflated) ended = true;
+                else code = UZ_FLATE;  // the stream ends before its end marker
+                break;
+            }
+            unsigned want = remaining < kReadBufferSize ? (unsigned)remaining : kReadBufferSize;
+            int n = unzReadCurrentFile(reader, buffer.data(), want);
+            if (n <= 0) {
+                code = UZ_FLATE;
+                break;
+            }
+            remaining -= (unsigned)n;
+            zs.next_in = reinterpret_cast<Bytef*>(buffer.data());
+            zs.avail_in = (uInt)n;
+        }
+        const char* chunk = buffer.data();
+        uInt chunkSize = 0;
+        if (deflated) {
+            zs.next_out = reinterpret_cast<Bytef*>(output.data());
+            zs.avail_out = kReadBufferSize;
+            int r = inflate(&zs, Z_NO_FLUSH);
+            if (r == Z_STREAM_END) ended = true;
+            else if (r != Z_OK && !(r == Z_BUF_ERROR && zs.avail_in == 0)) code = UZ_FLATE;
+            chunk = output.data();
+            chunkSize = kReadBufferSize - zs.avail_out;
+        } else {
+            chunkSize = zs.avail_in;
+            zs.avail_in = 0;
+        }
+        if (code != UZ_OK) break;
+        if (chunkSize > entry.ullUncompressedSize - produced) {
+            code = UZ_FLATE;  // more data than the entry declares
+            break;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk), chunkSize);
+        produced += chunkSize;
+        DWORD written = 0;
+        if (chunkSize && (!WriteFile(file, chunk, chunkSize, &written, nullptr) || written != chunkSize))
+            code = UZ_WRITE;
+    }
+    unzCloseCurrentFile(reader);
+    nCurrentItem = -1;
+    if (code == UZ_OK && (produced != entry.ullUncompressedSize || crc != entry.dwCrc)) code = UZ_FLATE;
+    return code;
 }
 
 DWORD ZipArchive::Extract(int index, const std::wstring& target) {
@@ -734,55 +503,29 @@ DWORD ZipArchive::Extract(int index, const std::wstring& target) {
     if (code != UZ_OK) return code;
 
     std::wstring outPath, folderPart;
-    bool absolute = false;
-    code = CheckEntry(entry, target, &outPath, &folderPart, &absolute);
+    code = CheckEntry(entry, target, &outPath, &folderPart);
     if (code != UZ_OK) return code;
     if (entry.bFolder) {
-        EnsureFolderPath(absolute ? nullptr : strRoot.c_str(), folderPart);
+        EnsureFolderPath(strRoot.c_str(), folderPart);
         return UZ_OK;
     }
     bool encrypted = (entry.wFlags & 1) != 0;
-    if (encrypted && entry.nUncompressedSize != 0) {
+    if (encrypted && entry.ullUncompressedSize != 0) {
         code = CheckPassword(entry);
         if (code != UZ_OK) return code;
     }
-    EnsureFolderPath(absolute ? nullptr : strRoot.c_str(), folderPart);
+    EnsureFolderPath(strRoot.c_str(), folderPart);
 
     DWORD createAttributes = entry.dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (!createAttributes) createAttributes = FILE_ATTRIBUTE_NORMAL;
     FileHandle file(CreateFileW(outPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, createAttributes, nullptr));
     if (!file.IsValid()) return UZ_NOFILE;
-    if (entry.nUncompressedSize == 0) return UZ_OK;
-
-    if (unzOpenCurrentFilePassword(reader, encrypted ? strPassword.c_str() : nullptr) != UNZ_OK) {
-        unzCloseCurrentFile(reader);
-        return UZ_CORRUPT;
-    }
-    nCurrentItem = index;
-    if (buffer.empty()) buffer.resize(kReadBufferSize);
-    code = UZ_OK;
-    for (;;) {
-        int n = unzReadCurrentFile(reader, buffer.data(), kReadBufferSize);
-        if (n < 0) {
-            code = UZ_FLATE;
-            break;
-        }
-        if (n == 0) {
-            if (unzeof(reader) != 1) code = UZ_FLATE;
-            break;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.Get(), buffer.data(), (DWORD)n, &written, nullptr) || written != (DWORD)n) {
-            code = UZ_WRITE;
-            break;
-        }
-    }
-    // minizip reports a CRC mismatch only here, once the whole entry was read.
-    int closed = unzCloseCurrentFile(reader);
-    nCurrentItem = -1;
-    if (code == UZ_OK && closed != UNZ_OK) code = UZ_FLATE;
-    if (code == UZ_OK) g_pfnSetFileTime(file.Get(), &entry.ftCreation, &entry.ftAccess, &entry.ftWrite);
+    // An empty entry keeps the times of its creation.
+    if (entry.ullUncompressedSize == 0 && entry.ullCompressedSize == 0) return UZ_OK;
+    code = CopyData(index, entry, file.Get());
+    if (code == UZ_OK && entry.ullUncompressedSize != 0)
+        g_pfnSetFileTime(file.Get(), &entry.ftCreation, &entry.ftAccess, &entry.ftWrite);
     return code;
 }
 
@@ -879,6 +622,14 @@ BOOL CZipManager::GetItemName(int index, wchar_t* buffer) {
     return Store(code) == UZ_OK;
 }
 
+BOOL CZipManager::GetItemInfo(int index, ZipEntry* entry) {
+    DWORD code = CheckHandle();
+    ZipEntry found;
+    if (code == UZ_OK) code = index < 0 ? UZ_ARGS : m_pHandle->archive.Lookup(index, &found);
+    if (code == UZ_OK && entry) *entry = found;
+    return Store(code) == UZ_OK;
+}
+
 BOOL CZipManager::ExtractItemByName(const wchar_t* name, wchar_t* bareName) {
     if (!name) {
         Store(UZ_ARGS);
@@ -932,8 +683,7 @@ BOOL CZipManager::ExtractAll() {
         if (code == UZ_OK && entry.bRefused) code = UZ_NOFILE;
         if (code == UZ_OK) {
             std::wstring outPath, folderPart;
-            bool absolute = false;
-            code = archive.CheckEntry(entry, entry.szName, &outPath, &folderPart, &absolute);
+            code = archive.CheckEntry(entry, entry.szName, &outPath, &folderPart);
         }
         if (code != UZ_OK) return Store(code) == UZ_OK;
     }

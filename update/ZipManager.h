@@ -32,6 +32,9 @@ struct ZipEntry {
     FILETIME ftWrite = {};
     int nCompressedSize = 0;
     int nUncompressedSize = 0;
+    // The same sizes in full: zip64 entries go past 32 bits.
+    unsigned long long ullCompressedSize = 0;
+    unsigned long long ullUncompressedSize = 0;
 
     // Reader details kept for the extraction and the refusal rules.
     bool bFolder = false;        // folder attribute, or a name ending in a separator
@@ -67,13 +70,17 @@ public:
     // Extracts the entry stored as name under its bare file name in the root;
     // bareName (MAX_PATH characters) receives that bare name.
     virtual BOOL ExtractItemByName(const wchar_t* name, wchar_t* bareName);
-    // target: relative to the root, or an absolute path chosen by the caller.
+    // target: relative to the root; anything that would leave it is refused.
     virtual BOOL ExtractItem(int index, const wchar_t* target);
     // All entries under their safe names; an archive holding any entry that
     // could leave the root is refused before anything is written.
     virtual BOOL ExtractAll();
     // An event that, once set, ends ExtractAll before its next entry (UZ_ABORT).
     void SetStopEvent(HANDLE hStop) { m_hStop = hStop; }
+
+    // The entry as the extraction sees it (name after the stripping rules,
+    // full sizes); for the update's checks before anything is unpacked.
+    BOOL GetItemInfo(int index, ZipEntry* entry);
 
     CZipManager(const CZipManager&) = delete;
     CZipManager& operator=(const CZipManager&) = delete;

@@ -5,8 +5,12 @@
 // the time from its start to its exit, less the engine's fixed waits, is set
 // against CZipManager unpacking the same package into a fresh folder.
 //
-// usage: update_bench.exe <package.zip> <bin folder> <work folder> <runs>
+// The updater's peak working set is sampled while it runs, for this package
+// and for a small one of the same mix: it must not grow with the package.
+//
+// usage: update_bench.exe <package.zip> <small package.zip> <bin folder> <work folder> <runs>
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -77,9 +81,21 @@ double RunExtraction(const std::wstring& package, const std::wstring& root, BOOL
     return Now() - t0;
 }
 
+// Waits for the process to end, sampling its peak working set meanwhile
+// (the system keeps the peak; sampling only has to see it before the exit).
+void WaitSamplingPeak(HANDLE process, SIZE_T* peak) {
+    *peak = 0;
+    for (;;) {
+        PROCESS_MEMORY_COUNTERS pmc = {};
+        pmc.cb = sizeof(pmc);
+        if (GetProcessMemoryInfo(process, &pmc, sizeof(pmc))) *peak = std::max(*peak, pmc.PeakWorkingSetSize);
+        if (WaitForSingleObject(process, 20) != WAIT_TIMEOUT) return;
+    }
+}
+
 // One updater run; -1 when it could not be started or failed.
 double RunUpdater(const std::wstring& package, const std::wstring& bin, const std::wstring& inst,
-                  const std::wstring& updaterDir) {
+                  const std::wstring& updaterDir, SIZE_T* peak) {
     CreateDirectoryW(inst.c_str(), nullptr);
     CreateDirectoryW((inst + L"\\Update").c_str(), nullptr);
     CreateDirectoryW(updaterDir.c_str(), nullptr);
@@ -105,7 +121,7 @@ double RunUpdater(const std::wstring& package, const std::wstring& bin, const st
         fprintf(stderr, "the updater could not be started (error %lu)\n", GetLastError());
         return -1;
     }
-    WaitForSingleObject(sei.hProcess, INFINITE);
+    WaitSamplingPeak(sei.hProcess, peak);
     double t = Now() - t0;
     DWORD code = 1;
     GetExitCodeProcess(sei.hProcess, &code);
@@ -148,28 +164,30 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 5) {
-        fprintf(stderr, "usage: update_bench.exe <package.zip> <bin folder> <work folder> <runs>\n");
+    if (argc != 6) {
+        fprintf(stderr, "usage: update_bench.exe <package.zip> <small package.zip> <bin folder> <work folder> <runs>\n");
         return 2;
     }
-    const std::wstring package = argv[1], bin = argv[2], work = argv[3];
-    const int runs = _wtoi(argv[4]);
+    const std::wstring package = argv[1], small = argv[2], bin = argv[3], work = argv[4];
+    const int runs = _wtoi(argv[5]);
     CreateDirectoryW(work.c_str(), nullptr);
+    const std::wstring inst = work + L"\\inst", updaterDir = work + L"\\KeloUpdate_bench", alone = work + L"\\alone";
+    std::vector<SIZE_T> peaks;
 
     std::vector<double> updater, extraction, bare;
     for (int r = 0; r < runs; ++r) {
-        const std::wstring inst = work + L"\\inst", updaterDir = work + L"\\KeloUpdate_bench", alone = work + L"\\alone";
         RemoveTree(inst);
         RemoveTree(alone);
         BOOL ok = FALSE;
         double tUpdater, tAlone;
+        SIZE_T peak = 0;
         // Alternate which goes first, so that neither always finds a warm cache.
         if (r % 2 == 0) {
-            tUpdater = RunUpdater(package, bin, inst, updaterDir);
+            tUpdater = RunUpdater(package, bin, inst, updaterDir, &peak);
             tAlone = RunExtraction(package, alone, &ok);
         } else {
             tAlone = RunExtraction(package, alone, &ok);
-            tUpdater = RunUpdater(package, bin, inst, updaterDir);
+            tUpdater = RunUpdater(package, bin, inst, updaterDir, &peak);
         }
         if (tUpdater < 0 || !ok) {
             fprintf(stderr, "run %d failed: updater %s, extraction %d (0x%08lx)\n", r + 1, tUpdater < 0 ? "failed" : "ok",
@@ -183,12 +201,26 @@ int wmain(int argc, wchar_t** argv) {
         updater.push_back(tUpdater - kFixedWaits);
         extraction.push_back(tAlone);
         bare.push_back(tBare);
+        peaks.push_back(peak);
     }
     const double mu = Median(updater), me = Median(extraction);
     printf("median updater without its fixed waits %.3f s, median extraction alone %.3f s\n", mu, me);
     printf("updater time relative to the extraction alone: %.2fx; the rest of the update costs %.3f s\n", mu / me,
            mu - me);
     printf("of which starting an elevated program and letting it end (median bare start) %.3f s\n", Median(bare));
+
+    // The same mix, 20 entries: the updater's memory must not follow the package.
+    RemoveTree(inst);
+    SIZE_T smallPeak = 0;
+    if (RunUpdater(small, bin, inst, updaterDir, &smallPeak) < 0) {
+        fprintf(stderr, "the small package's run failed\n");
+        return 1;
+    }
+    std::sort(peaks.begin(), peaks.end());
+    const SIZE_T largePeak = peaks[peaks.size() / 2];
+    printf("updater peak working set: %.1f MB with the large package (median), %.1f MB with the small one; "
+           "ratio %.2f\n",
+           largePeak / 1048576.0, smallPeak / 1048576.0, smallPeak ? (double)largePeak / smallPeak : 0.0);
     RemoveTree(work);
     return 0;
 }

@@ -2,7 +2,9 @@
 """Writes the benchmark's update package: about 2,000 entries and 200 MB,
 mixed compressible text and incompressible data, in a few folder levels.
 
-usage: make_package.py <package.zip> <prefix-only package.zip>
+usage: make_package.py <package.zip> <prefix-only package.zip> [entries]
+
+entries (default 2000) sizes the package: the same mix, fewer or more files.
 
 The second archive holds the same entry names without data and one hostile
 entry at the end: extracting it runs only the first pass over all entries
@@ -17,11 +19,12 @@ import zipfile
 
 def main():
     out, checks_only = sys.argv[1], sys.argv[2]
+    count = int(sys.argv[3]) if len(sys.argv) > 3 else 2000
     rng = random.Random(20260501)
     words = [b'kelo', b'pdf', b'reader', b'update', b'page', b'font', b'render', b'glyph', b'stream', b'object']
     names = []
     with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED, compresslevel=6) as z:
-        for i in range(2000):
+        for i in range(count):
             folder = 'pkg/%s/%s' % (rng.choice(['bin', 'res', 'plugins', 'fonts']), 'd%02d' % rng.randrange(20))
             name = '%s/file%04d.%s' % (folder, i, rng.choice(['dll', 'dat', 'txt', 'png']))
             names.append(name)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "Log.h"
@@ -374,6 +375,188 @@ TEST_F(UpdateRun, FileHeldOpenByASecondRunningCopyFails) {
     EXPECT_FALSE(Exists(m_update));
 }
 
+// ------------------------------------------------------------ whole or not at all
+
+// What the comparison sees of one file or folder: attributes, bytes and the
+// creation and write times (access times move whenever a file is read).
+struct Snapshot {
+    DWORD attributes;
+    std::string bytes;
+    ULONGLONG created, written;
+    bool operator==(const Snapshot& o) const {
+        return attributes == o.attributes && bytes == o.bytes && created == o.created && written == o.written;
+    }
+};
+
+ULONGLONG Ticks(const FILETIME& ft) { return (ULONGLONG)ft.dwHighDateTime << 32 | ft.dwLowDateTime; }
+
+// Every file and folder of the installation but its "Update" folder.
+std::map<std::wstring, Snapshot> TakeSnapshot(const std::wstring& inst) {
+    std::map<std::wstring, Snapshot> out;
+    for (const std::wstring& rel : ListTree(inst)) {
+        if (rel.compare(0, 7, L"Update\\") == 0) continue;
+        const std::wstring path = inst + L"\\" + rel;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+        const bool folder = rel.back() == L'\\';
+        out[rel] = Snapshot{data.dwFileAttributes, folder ? std::string() : ReadAll(path),
+                            folder ? 0 : Ticks(data.ftCreationTime), folder ? 0 : Ticks(data.ftLastWriteTime)};
+    }
+    return out;
+}
+
+std::string Describe(const std::map<std::wstring, Snapshot>& a, const std::map<std::wstring, Snapshot>& b) {
+    std::string why;
+    for (const auto& e : a) {
+        auto it = b.find(e.first);
+        if (it == b.end()) why += "gone: " + Narrow(e.first) + "\n";
+        else if (!(it->second == e.second)) why += "changed: " + Narrow(e.first) + "\n";
+    }
+    for (const auto& e : b)
+        if (!a.count(e.first)) why += "new: " + Narrow(e.first) + "\n";
+    return why;
+}
+
+class UpdateFailure : public UpdateRun {
+protected:
+    // The installation every failing package meets (see make_fixtures.py).
+    void LayOut() {
+        ASSERT_TRUE(WriteAll(m_inst + L"\\KeloPdfReader.exe", std::string("old reader binary")));
+        ASSERT_TRUE(WriteAll(m_inst + L"\\readme.txt", std::string("old readme")));
+        CreateDirectoryW((m_inst + L"\\plugins").c_str(), nullptr);
+        CreateDirectoryW((m_inst + L"\\lib").c_str(), nullptr);
+        ASSERT_TRUE(WriteAll(m_inst + L"\\plugins\\render.dll", std::string("old render")));
+        ASSERT_TRUE(WriteAll(m_inst + L"\\plugins\\old.dll", std::string("old plugin")));
+        ASSERT_TRUE(WriteAll(m_inst + L"\\lib\\keep.dll", std::string("kept")));
+        // Times of their own, so that a file written anew cannot look the same.
+        FILETIME old = {0x12345678, 0x01C00000};
+        for (const wchar_t* rel : {L"KeloPdfReader.exe", L"readme.txt", L"plugins\\render.dll", L"plugins\\old.dll",
+                                   L"lib\\keep.dll"}) {
+            HANDLE h = CreateFileW((m_inst + L"\\" + rel).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+            SetFileTime(h, &old, &old, &old);
+            CloseHandle(h);
+        }
+    }
+
+    void PlaceFailing(const wchar_t* package) {
+        ASSERT_TRUE(CopyFileW(Fixture(std::wstring(L"update\\fail\\") + package).c_str(),
+                              (m_update + L"\\" + Product::kUpdateZip).c_str(), FALSE));
+    }
+
+    // Kind 3, nothing recorded, the installation as it was, no "Update" folder.
+    void ExpectUnchanged(const std::map<std::wstring, Snapshot>& before) {
+        ExpectSequence(kFailure);
+        ExpectNothingRecorded();
+        const std::map<std::wstring, Snapshot> after = TakeSnapshot(m_inst);
+        EXPECT_TRUE(after == before) << Describe(before, after);
+        EXPECT_FALSE(Exists(m_update));
+        EXPECT_TRUE(LogHas(ZipLine(0)));
+    }
+};
+
+// The package that all others spoil does update this installation.
+TEST_F(UpdateFailure, TheUnspoiltPackageLandsWhole) {
+    LayOut();
+    PlaceFailing(L"fits.zip");
+    Run();
+    ExpectSequence(kSuccess);
+    EXPECT_EQ(ReadAll(m_inst + L"\\KeloPdfReader.exe"), "new reader binary");
+    EXPECT_EQ(ReadAll(m_inst + L"\\readme.txt"), "new readme");
+    EXPECT_EQ(ReadAll(m_inst + L"\\plugins\\new.dll"), "new plugin");
+    EXPECT_EQ(ReadAll(m_inst + L"\\plugins\\old.dll"), "old plugin");
+    EXPECT_EQ(ReadAll(m_inst + L"\\newdir\\deeper\\added.txt"), "added");
+    EXPECT_FALSE(Exists(m_update));
+    std::wstring version;
+    ASSERT_TRUE(ReadProductValue(Product::kValVersion, &version));
+    EXPECT_EQ(Narrow(version), "2.3.4.5");
+}
+
+// Each package fails at another stage; each time the installation is left
+// exactly as it was.
+TEST_F(UpdateFailure, EveryFailureLeavesTheInstallationAsItWas) {
+    struct Case {
+        const char* what;
+        const wchar_t* package;
+        const wchar_t* attributeOn;  // installed file given the attribute below
+        DWORD attribute;
+    };
+    const Case cases[] = {
+        {"damaged entry first", L"damaged_first.zip", nullptr, 0},
+        {"damaged entry in the middle", L"damaged_middle.zip", nullptr, 0},
+        {"damaged entry last", L"damaged_last.zip", nullptr, 0},
+        {"a file and a folder of the same name", L"clash_file_and_folder.zip", nullptr, 0},
+        {"two entries, one file without case", L"clash_case.zip", nullptr, 0},
+        {"a file where a folder is installed", L"file_over_installed_folder.zip", nullptr, 0},
+        {"a folder where a file is installed", L"folder_over_installed_file.zip", nullptr, 0},
+        {"read-only installed file", L"fits.zip", L"readme.txt", FILE_ATTRIBUTE_READONLY},
+        {"hidden installed file", L"fits.zip", L"plugins\\render.dll", FILE_ATTRIBUTE_HIDDEN},
+        {"system installed file", L"fits.zip", L"readme.txt", FILE_ATTRIBUTE_SYSTEM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveTree(m_inst);
+        CreateDirectoryW(m_inst.c_str(), nullptr);
+        CreateDirectoryW(m_update.c_str(), nullptr);
+        LayOut();
+        if (c.attributeOn) {
+            ASSERT_TRUE(SetFileAttributesW((m_inst + L"\\" + c.attributeOn).c_str(), c.attribute));
+        }
+        PlaceFailing(c.package);
+        const auto before = TakeSnapshot(m_inst);
+        m_sink.arrivals.clear();
+        Run();
+        ExpectUnchanged(before);
+        if (c.attributeOn) SetFileAttributesW((m_inst + L"\\" + c.attributeOn).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// A program that is not the application (so not ended by the updater) holds
+// an installed file open without sharing.
+TEST_F(UpdateFailure, FileHeldOpenByAnotherProgram) {
+    LayOut();
+    const std::wstring held = m_inst + L"\\plugins\\render.dll";
+    Program holder(PlaceProgram(L"update_file_holder.exe", m_temp / L"holder", L"holder.exe"),
+                   L"\"" + held + L"\"");
+    ASSERT_TRUE(WaitFor([&] { return Exists(held + L".held"); }, 10000));
+    DeleteFileW((held + L".held").c_str());
+    PlaceFailing(L"fits.zip");
+    const auto before = TakeSnapshot(m_inst);
+    Run();
+    ASSERT_TRUE(holder.IsRunning());
+    ExpectUnchanged(before);
+}
+
+// The installation on a small volume: a size-limited tmpfs that
+// run_small_volume.sh mounts and maps as drive S: before it runs this case
+// (Wine cannot make such a volume itself). A package that would not fit is
+// refused before anything is unpacked.
+class UpdateSmallVolume : public UpdateFailure {
+protected:
+    UpdateSmallVolume() {
+        m_inst = L"S:\\KeloPdfReader";
+        m_update = m_inst + L"\\" + Product::kUpdateFolder;
+        RemoveTree(m_inst);
+        CreateDirectoryW(m_inst.c_str(), nullptr);
+        CreateDirectoryW(m_update.c_str(), nullptr);
+    }
+    ~UpdateSmallVolume() override { RemoveTree(m_inst); }
+};
+
+TEST_F(UpdateSmallVolume, PackageLargerThanTheFreeSpaceIsRefused) {
+    ASSERT_NE(GetDriveTypeW(L"S:\\"), (UINT)DRIVE_NO_ROOT_DIR) << "drive S: is mapped by run_small_volume.sh";
+    ULARGE_INTEGER freeBytes = {};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(L"S:\\", &freeBytes, nullptr, nullptr));
+    ASSERT_LT(freeBytes.QuadPart, 8ull << 20) << "the volume is not small";
+    LayOut();
+    PlaceFailing(L"larger_than_volume.zip");
+    const auto before = TakeSnapshot(m_inst);
+    Run();
+    ExpectUnchanged(before);
+    EXPECT_TRUE(LogHas(L"CUpdateStage::Stage 磁盘空间不足"));
+}
+
 // ------------------------------------------------------------ the worker itself
 
 TEST(UpdateWorker, NullParameterEndsTheRunWithoutReports) {
@@ -420,7 +603,9 @@ TEST(UpdateWorker, DestroyingTheManagerDuringTheExtractionLetsTheWorkerEndByItse
     HANDLE worker = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), CUpdateMgr::GetThreadHandle(), GetCurrentProcess(), &worker,
                                 SYNCHRONIZE, FALSE, 0));
-    ASSERT_TRUE(WaitFor([&] { return CountEntries(temp / L"bulk") >= 20; }, 60000)) << "the extraction did not start";
+    // The package is unpacked into the staging folder before anything in the installation changes.
+    const std::wstring staged = update + L"\\~staging\\bulk";
+    ASSERT_TRUE(WaitFor([&] { return CountEntries(staged) >= 20; }, 60000)) << "the extraction did not start";
 
     const DWORD before = GetTickCount();
     mgr.reset();
@@ -433,10 +618,11 @@ TEST(UpdateWorker, DestroyingTheManagerDuringTheExtractionLetsTheWorkerEndByItse
                                      std::wstring::npos; },
                         5000));
     // Nothing is written any more, the extraction did not reach its end, and the package stays for a later run.
-    const size_t written = CountEntries(temp / L"bulk");
+    const size_t written = CountEntries(staged);
     Sleep(1000);
-    EXPECT_EQ(CountEntries(temp / L"bulk"), written);
+    EXPECT_EQ(CountEntries(staged), written);
     EXPECT_LT(written, 3000u);
+    EXPECT_FALSE(Exists(temp / L"bulk"));  // the installation never changed
     EXPECT_TRUE(GetFileAttributesW((update + L"\\" + Product::kUpdateZip).c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 

@@ -310,6 +310,38 @@ TEST_F(UpdateE2e, SecondStartBringsTheFirstStripToTheFront) {
 }
 
 
+constexpr int kBulkFiles = 3000;  // make_packages.py, package "large"
+
+std::wstring BulkRel(int i) {
+    wchar_t rel[32];
+    swprintf_s(rel, L"bulk\\f%04d.dat", i);
+    return rel;
+}
+std::string OldBulk(int i) {
+    char text[32];
+    sprintf_s(text, "old bulk %04d", i);
+    return text;
+}
+std::string NewBulk(int i) {
+    char text[32];
+    sprintf_s(text, "bulk %04d ", i);
+    std::string bytes;
+    for (int n = 0; n < 200; ++n) bytes += text;
+    return bytes;
+}
+
+// How many bulk files hold the package's bytes; -1 when one is missing or
+// holds neither its old nor its new bytes.
+int NewBulkFiles(const std::wstring& dir) {
+    int news = 0;
+    for (int i = 0; i < kBulkFiles; ++i) {
+        const std::string bytes = ReadFileBytes(dir + L"\\" + BulkRel(i));
+        if (bytes == NewBulk(i)) ++news;
+        else if (bytes != OldBulk(i)) return -1;
+    }
+    return news;
+}
+
 // Entries directly in a folder (0 when it does not exist).
 size_t CountEntries(const std::wstring& dir) {
     size_t n = 0;
@@ -324,8 +356,11 @@ size_t CountEntries(const std::wstring& dir) {
 }
 
 // The strip closed (the system close command or WM_CLOSE, alternately) at
-// spread-out moments while it unpacks the large package: each time the
-// updater is gone within 10 s, and the next start shows its strip again.
+// spread-out moments while it unpacks the large package and while it
+// switches the installation over: each time the updater is gone within 10 s
+// with the installation whole, and the next start shows its strip again.
+// The installation holds older bulk files, so the switch replaces them one by
+// one (a folder the installation lacks would go into place in one rename).
 TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
     const std::wstring dir = PlainInstallation(L"closing");
     const std::wstring updaterDir = std::wstring(kPlainRoot) + L"\\closing_updater";
@@ -336,11 +371,16 @@ TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
     const std::wstring updater = updaterDir + L"\\" + Product::kUpdateExe;
     const std::wstring update = dir + L"\\" + Product::kUpdateFolder;
     const std::wstring bulk = dir + L"\\bulk";
+    auto layOutOldBulk = [&] {
+        RemoveTree(bulk);
+        CreateDirectoryW(bulk.c_str(), nullptr);
+        for (int f = 0; f < kBulkFiles; ++f) ASSERT_TRUE(WriteFileBytes(dir + L"\\" + BulkRel(f), OldBulk(f)));
+    };
+    layOutOldBulk();
 
     const int kCloses = 10;
     for (int i = 0; i <= kCloses; ++i) {
         SCOPED_TRACE(testing::Message() << "start " << i);
-        RemoveTree(bulk);
         CreateDirectoryW(update.c_str(), nullptr);
         for (const wchar_t* name : {Product::kUpdateZip, Product::kUpdateIni})
             ASSERT_TRUE(CopyFileW((PackageDir(L"large") + L"\\" + name).c_str(), (update + L"\\" + name).c_str(),
@@ -353,9 +393,14 @@ TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
             // The last start is only there to show the strip; it may finish.
             PostMessageW(hStrip, WM_CLOSE, 0, 0);
         } else {
-            ASSERT_TRUE(WaitFor([&] { return CountEntries(bulk) > 0; }, 30000)) << "the extraction did not start";
-            Sleep(static_cast<DWORD>(i) * 200);
-            Step("update: closing during the extraction (%d of %d)", i + 1, kCloses);
+            // Even starts are closed while the package is unpacked into the
+            // staging folder, odd ones once the switch has placed its first file.
+            const bool duringSwitch = i % 2 == 1;
+            const std::wstring watched = update + (duringSwitch ? L"\\~backup\\bulk" : L"\\~staging\\bulk");
+            ASSERT_TRUE(WaitFor([&] { return CountEntries(watched) > 0; }, 60000, duringSwitch ? 2 : 100))
+                << "the run did not get there";
+            if (!duringSwitch) Sleep(static_cast<DWORD>(i) * 200);
+            Step("update: closing during the %s (%d of %d)", duringSwitch ? "switch" : "extraction", i + 1, kCloses);
             if (i % 2)
                 PostAltF4(hStrip);
             else
@@ -363,6 +408,13 @@ TEST_F(UpdateE2e, ClosingDuringTheExtractionEndsTheUpdaterEveryTime) {
         }
         EXPECT_NE(WaitExit(p, 10000), static_cast<DWORD>(STILL_ACTIVE)) << "still running 10 s after the close";
         CloseProcess(p);
+        // Whole: none of the package's bulk files, or all of them.
+        if (i < kCloses) {
+            const int placed = NewBulkFiles(dir);
+            EXPECT_TRUE(placed == 0 || placed == kBulkFiles) << placed << " of 3000 files placed";
+            // A close that came after the switch left the new files: the next start replaces old ones again.
+            if (placed == kBulkFiles) layOutOldBulk();
+        }
         KillAll(Product::kUpdateExe);
         KillAll(Product::kMainExe);
     }

@@ -7,6 +7,9 @@ would download them: a folder holding "Update.zip" and "update.ini".
     good/     a new build of the application (the stand-in again), a notes
               file and a file in a subfolder; version 1002 / "1.0.0.2"
     broken/   "Update.zip" that is no zip archive at all
+    many/     2,000 small files "files/dNN/fNNNN.txt" holding "new NNNN",
+              and a folder the installation lacks, "added" (3 files in
+              two levels), for the test that ends the updater part-way
     large/    the good package and 3,000 small files under "bulk", whose
               extraction takes seconds (for closing the updater during it)
 """
@@ -15,7 +18,9 @@ import sys
 import zipfile
 
 STAMP = (2024, 5, 6, 7, 8, 10)
+MANY_FILES = 2000
 LARGE_FILES = 3000
+ADDED_FILES = ["added/a.txt", "added/sub/b.txt", "added/sub/c.txt"]
 VERSION_INI = "[CONFIG]\r\nversion=1002\r\nversion_str=1.0.0.2\r\n"
 
 
@@ -54,6 +59,13 @@ def main():
     write_package(os.path.join(out, "good"), good)
     write_package(os.path.join(out, "broken"), b"This is not a zip archive.\r\n" * 8)
 
+    def many(zf):
+        for i in range(MANY_FILES):
+            entry(zf, "files/d%02d/f%04d.txt" % (i // 100, i), b"new %04d" % i)
+        for name in ADDED_FILES:
+            entry(zf, name, b"added " + name.encode())
+
+    write_package(os.path.join(out, "many"), many)
     def large(zf):
         good(zf)
         for i in range(LARGE_FILES):

@@ -411,15 +411,48 @@ TEST(ZipRoot, WithoutSetExtractRootTheCurrentFolderIsTheRoot) {
     EXPECT_TRUE(Exists(temp / L"z.txt"));
 }
 
-TEST_F(ZipExtract, AbsoluteTargetChosenByTheCaller) {
+// Targets are relative to the root whatever the caller gives: an absolute
+// target, and a drive-relative one ("C:x" is x in drive C's current folder),
+// are refused, by index and by name.
+TEST_F(ZipExtract, TargetsOutsideTheRootAreRefused) {
     OpenFixture(L"names.zip");
-    std::wstring target = m_temp / L"elsewhere\\deep\\out.txt";
-    ASSERT_TRUE(m_zip.ExtractItem(3, target.c_str()));
-    EXPECT_EQ(ReadAll(target), "content of x/../y/../z.txt");
-    // A caller's absolute target still may not name a device or a stream.
-    EXPECT_FALSE(m_zip.ExtractItem(3, (m_temp / L"elsewhere\\x.txt:ads").c_str()));
-    EXPECT_FALSE(m_zip.ExtractItem(3, (m_temp / L"elsewhere\\..\\up.txt").c_str()));
-    EXPECT_FALSE(Exists(m_temp / L"up.txt"));
+    const std::wstring elsewhere = m_temp / L"elsewhere";
+    for (const std::wstring& target : {elsewhere + L"\\out.txt", std::wstring(L"C:evil.dll"),
+                                       std::wstring(L"\\evil.dll"), std::wstring(L"C:..\\evil.dll")}) {
+        EXPECT_FALSE(m_zip.ExtractItem(3, target.c_str())) << Narrow(target);
+        EXPECT_EQ(GetZipLastResult(), UZ_NOFILE);
+    }
+    EXPECT_FALSE(Exists(elsewhere));
+
+    // The current folder of drive C is this test's temporary folder.
+    wchar_t saved[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryW(m_temp.Path().c_str()));
+    CZipManager zip;
+    ASSERT_TRUE(zip.Open(Fixture(L"drive_relative.zip").c_str()));
+    ASSERT_TRUE(zip.SetExtractRoot(m_root.c_str()));
+    wchar_t bare[MAX_PATH] = {};
+    EXPECT_FALSE(zip.ExtractItemByName(L"C:evil.dll", bare));
+    EXPECT_FALSE(zip.ExtractItem(0, L"C:evil.dll"));
+    SetCurrentDirectoryW(saved);
+    EXPECT_FALSE(Exists(m_temp / L"evil.dll"));
+    EXPECT_FALSE(Exists(L"C:\\evil.dll"));
+    // Under its stripped name the entry lands below the root.
+    EXPECT_TRUE(zip.ExtractAll());
+    EXPECT_EQ(ReadAll(At(L"evil.dll")), "escaped!");
+}
+
+// Sizes kept in zip64 extra fields: the data is unpacked whole.
+TEST_F(ZipExtract, Zip64EntriesAreUnpackedWhole) {
+    OpenFixture(L"zip64.zip");
+    ASSERT_TRUE(m_zip.ExtractAll()) << std::hex << GetZipLastResult();
+    std::string text;
+    for (int i = 0; i < 3 * 40; ++i) text += "KeloPdfReader update payload line\n";
+    EXPECT_EQ(ReadAll(At(L"z64_deflated.txt")), text);
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 256; ++b) bytes += (char)b;
+    EXPECT_EQ(ReadAll(At(L"z64_stored.bin")), bytes);
 }
 
 TEST_F(ZipExtract, ReadOnlyFileIsNotReplaced) {

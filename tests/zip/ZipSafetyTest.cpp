@@ -177,6 +177,8 @@ const MalformedCase kMalformed[] = {
     {L"end_record_cut.zip", false, UZ_NOFILE, true},
     {L"cd_offset_past_end.zip", false, UZ_NOFILE, true},
     {L"not_a_zip.zip", false, UZ_NOFILE, true},
+    {L"inflates_past_size.zip", true, UZ_FLATE, false},
+    {L"zip64_claims_4gib.zip", true, UZ_FLATE, false},
     {L"empty_file.zip", false, UZ_NOFILE, true},
 };
 

@@ -86,6 +86,9 @@ class Entry:
         self.crc = None
         self.csize = None
         self.usize = None
+        # (uncompressed, compressed) sizes for a zip64 extra field; the
+        # 32-bit fields then hold 0xFFFFFFFF.
+        self.zip64 = None
 
 
 def deflate_raw(data):
@@ -114,19 +117,24 @@ def build_zip(entries):
         crc_c = crc if e.crc is None else e.crc
         offset = len(out)
         lname = e.name if e.local_name is None else e.local_name
+        local_extra, central_extra = e.local_extra, e.central_extra
+        if e.zip64 is not None:
+            z64 = struct.pack('<HHQQ', 1, 16, e.zip64[0], e.zip64[1])
+            local_extra, central_extra = z64 + local_extra, z64 + central_extra
+            usize = csize = 0xFFFFFFFF
         out += struct.pack('<IHHHHHIIIHH', 0x04034B50, 20, flags,
                            e.method if e.local_method is None else e.local_method,
                            e.time, e.date,
                            crc_c if e.local_crc is None else e.local_crc,
                            csize if e.local_csize is None else e.local_csize,
-                           usize, len(lname), len(e.local_extra))
-        out += lname + e.local_extra + payload
+                           usize, len(lname), len(local_extra))
+        out += lname + local_extra + payload
         if flags & 8:
             out += struct.pack('<IIII', 0x08074B50, crc_c, csize, usize)
         central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, (e.host << 8) | 20, 20, flags,
                                e.method, e.time, e.date, crc_c, csize, usize, len(e.name),
-                               len(e.central_extra), 0, 0, 0, e.ext_attr, offset)
-        central += e.name + e.central_extra
+                               len(central_extra), 0, 0, 0, e.ext_attr, offset)
+        central += e.name + central_extra
     cd_offset = len(out)
     out += central
     out += struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), cd_offset, 0)
@@ -154,6 +162,8 @@ def name_rules(folder):
              'D:/drive/slash.txt', 'p/..\\q.txt', 'deep\\..\\..\\dots\\..\\n.txt',
              'sub/dir/file.txt', '中文目录/说明.txt', './dot/here.txt', 'a/b/../../../up.txt']
     write(folder, 'names.zip', build_zip([Entry(n, 'content of ' + n) for n in names]))
+    # Stored under a drive-relative name: found by that name, never written there.
+    write(folder, 'drive_relative.zip', build_zip([Entry('C:evil.dll', 'escaped!')]))
 
 
 HOSTILE = {
@@ -361,7 +371,27 @@ def malformed(folder):
     # end record cut inside its fixed part
     write(d, 'end_record_cut.zip', build_zip([Entry('a.txt', 'a')])[:-10])
     write(d, 'not_a_zip.zip', b'this is not an archive at all' * 10)
+    # inflates past its declared size; the CRC is that of the declared prefix,
+    # so only the size tells
+    e = Entry('past_size.txt', TEXT)
+    e.usize = 100
+    e.crc = e.local_crc = zlib.crc32(TEXT.encode(GBK)[:100]) & 0xFFFFFFFF
+    one('inflates_past_size', e)
+    # zip64 sizes claiming 4 GiB (0 in 32 bits) for a small entry
+    e = Entry('claims_4gib.txt', TEXT)
+    e.zip64 = (1 << 32, len(deflate_raw(TEXT.encode(GBK))))
+    one('zip64_claims_4gib', e)
     write(d, 'empty_file.zip', b'')
+
+
+def zip64_entries(folder):
+    """Entries whose sizes live in zip64 extra fields: unpacked like any other."""
+    data = TEXT.encode(GBK) * 3
+    deflated = Entry('z64_deflated.txt', data)
+    deflated.zip64 = (len(data), len(deflate_raw(data)))
+    stored = Entry('z64_stored.bin', bytes(range(256)) * 4, method=0)
+    stored.zip64 = (1024, 1024)
+    write(folder, 'zip64.zip', build_zip([deflated, stored]))
 
 
 def mutation_base(folder):
@@ -396,6 +426,45 @@ def update_packages(folder):
     broken = bytearray(build_zip([Entry('broken.txt', TEXT)]))
     broken[40:60] = b'\xFF' * 20
     write(d, 'broken.zip', bytes(broken[:len(broken) - 30]))
+    failing_packages(d, ini)
+
+
+def failing_packages(d, ini):
+    """Packages that must leave the installation as it was (update/fail).
+
+    The installation they meet: KeloPdfReader.exe, readme.txt,
+    plugins/render.dll, plugins/old.dll and a folder lib/ holding keep.dll.
+    """
+    d = os.path.join(d, 'fail')
+    os.makedirs(d, exist_ok=True)
+
+    def base():
+        return [Entry('KeloPdfReader.exe', 'new reader binary'),
+                Entry('plugins/', '', ext_attr=0x10),
+                Entry('plugins/render.dll', TEXT),
+                Entry('plugins/new.dll', 'new plugin'),
+                Entry('newdir/deeper/added.txt', 'added'),
+                Entry('readme.txt', 'new readme'),
+                Entry('Update/update.ini', ini)]
+
+    def damaged():
+        e = Entry('damaged.bin', TEXT * 3)
+        e.crc = e.local_crc = 0x12345678
+        return e
+
+    write(d, 'fits.zip', build_zip(base()))
+    for key, at in (('first', 0), ('middle', 3), ('last', len(base()))):
+        entries = base()
+        entries.insert(at, damaged())
+        write(d, 'damaged_%s.zip' % key, build_zip(entries))
+    write(d, 'clash_file_and_folder.zip', build_zip(base() + [Entry('readme.txt/inner.txt', 'x')]))
+    write(d, 'clash_case.zip', build_zip(base() + [Entry('PLUGINS/Render.DLL', 'other')]))
+    write(d, 'file_over_installed_folder.zip', build_zip(base() + [Entry('lib', 'a file where a folder is')]))
+    # The package leaves KeloPdfReader.exe out but needs a folder of that name.
+    write(d, 'folder_over_installed_file.zip',
+          build_zip(base()[1:] + [Entry('KeloPdfReader.exe/x.txt', 'x')]))
+    # Compresses to a few KiB, unpacks to 8 MiB: more than the small volume holds.
+    write(d, 'larger_than_volume.zip', build_zip(base() + [Entry('big.bin', bytes(8 << 20))]))
 
 
 def main():
@@ -413,6 +482,7 @@ def main():
         encrypted(out, tmp)
         many_entries(out)
         malformed(out)
+        zip64_entries(out)
         mutation_base(out)
         update_packages(out)
     finally:
