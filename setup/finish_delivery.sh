@@ -2,7 +2,9 @@
 # Last steps of laying out the delivered setup folder:
 #   1. the programs and DLLs this build made are stripped; their unstripped
 #      copies go to the symbols folder under the same relative names, so that
-#      a crash dump from a user can be read against the exact build;
+#      a crash dump from a user can be read against the exact build. A
+#      stripped file keeps its original's link time stamp (debuggers match
+#      a dump's modules by it; strip would write the current time);
 #   2. with a certificate, every program and DLL of the folder (the payload's
 #      included) is signed with SHA-256 Authenticode. Signing comes last: any
 #      later change to a file would break its signature.
@@ -33,12 +35,18 @@ done
   { echo "finish_delivery: usage: --strip <strip> --symbols <folder> [--cert ...] <folder> <files>..." >&2; exit 2; }
 folder=$1; shift
 
+# TimeDateStamp of a PE file's COFF header.
+pe_time() {
+  local pe; pe=$(od -An -tu4 -j 60 -N4 "$1" | tr -d ' ')
+  od -An -tu4 -j $((pe + 8)) -N4 "$1" | tr -d ' '
+}
+
 rm -rf "$symbols"
 for rel in "$@"; do
   [ -f "$folder/$rel" ] || { echo "finish_delivery: $folder/$rel is missing" >&2; exit 1; }
   mkdir -p "$(dirname "$symbols/$rel")"
   cp -p "$folder/$rel" "$symbols/$rel"
-  "$strip_tool" --strip-all "$folder/$rel"
+  SOURCE_DATE_EPOCH=$(pe_time "$folder/$rel") "$strip_tool" --strip-all "$folder/$rel"
 done
 
 if [ -z "$cert" ]; then

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The delivered folder carries stripped programs and DLLs only, and the
-# symbols folder holds each one's unstripped original: stripping the
-# original gives the delivered file byte for byte.
+# symbols folder holds each one's unstripped original: the delivered file
+# keeps its original's link time stamp (debuggers match a crash dump's
+# modules by it), and stripping the original gives the delivered file byte
+# for byte.
 #   check_stripped.sh <objdump> <strip> <delivered folder> <symbols folder>
 set -euo pipefail
 objdump=$1 strip=$2 folder=$3 symbols=$4
@@ -12,7 +14,12 @@ expected=(KeloPdfReaderSetup.exe DuiLib.dll libcurl.dll libeay32.dll ssleay32.dl
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail=0
-bad() { echo "FAIL: $*"; fail=1; }
+bad() { echo "FAIL: $*"; fail=1; this=1; }
+# TimeDateStamp of a PE file's COFF header.
+pe_time() {
+  local pe; pe=$(od -An -tu4 -j 60 -N4 "$1" | tr -d ' ')
+  od -An -tu4 -j $((pe + 8)) -N4 "$1" | tr -d ' '
+}
 
 for rel in "${expected[@]}"; do
   [ -f "$folder/$rel" ] || { bad "$rel is not delivered"; continue; }
@@ -24,10 +31,13 @@ while IFS= read -r -d '' f; do
   fi
   case " ${expected[*]} " in *" $rel "*) ;; *) continue ;; esac
   orig=$symbols/$rel
+  this=0
   [ -f "$orig" ] || { bad "$rel has no unstripped copy in $symbols"; continue; }
   [ "$(stat -c %s "$orig")" -gt "$(stat -c %s "$f")" ] || bad "$orig is not larger than the delivered $rel"
-  "$strip" --strip-all -o "$tmp/stripped" "$orig"
+  t=$(pe_time "$orig")
+  [ "$(pe_time "$f")" = "$t" ] || bad "$rel has the time stamp $(pe_time "$f"), its unstripped copy $t"
+  SOURCE_DATE_EPOCH=$t "$strip" --strip-all -o "$tmp/stripped" "$orig"
   cmp -s "$tmp/stripped" "$f" || bad "$orig, stripped, differs from the delivered $rel"
-  echo "ok: $rel ($(stat -c %s "$f") bytes; unstripped $(stat -c %s "$orig"))"
+  [ $this -eq 1 ] || echo "ok: $rel ($(stat -c %s "$f") bytes; unstripped $(stat -c %s "$orig"))"
 done < <(find "$folder" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | sort -z)
 exit $fail
