@@ -7,6 +7,7 @@
 #   jsoncpp                        static library
 #   OpenSSL                        libeay32.dll + ssleay32.dll
 #   curl                           libcurl.dll (HTTP and HTTPS only)
+# OpenSSL and curl keep only what an HTTP(S) client needs (see below).
 # zlib itself is Debian's libz-mingw-w64-dev, always linked statically.
 #
 # usage: build-deps.sh [--arch i686|x86_64] [--only gtest] [--force]
@@ -401,11 +402,23 @@ build_openssl() {
 }
 /s' "$src/Configurations/platform/mingw.pm"
   grep -q libeay32 "$src/Configurations/platform/mingw.pm" || die "could not patch mingw.pm"
+  # The uninstaller's report is an HTTP(S) client and nothing else: TLS 1.2
+  # and 1.3 with the usual RSA/ECDSA certificates, AES-GCM, ChaCha20-Poly1305,
+  # ECDHE/DHE. Everything else (engines, the legacy provider, compression,
+  # DTLS, SRP/PSK, OCSP/CMS/time stamps/CMP, obsolete and national ciphers)
+  # is left out; -Os instead of -O3 because speed does not matter here.
+  local OSSL_TRIM=(no-engine no-dynamic-engine no-legacy no-comp no-srp no-psk no-ts
+                   no-ocsp no-cms no-cmp no-ct no-dtls no-ssl3 no-srtp no-sctp
+                   no-nextprotoneg no-rfc3779 no-ssl-trace no-ui-console
+                   no-idea no-mdc2 no-md2 no-md4 no-rc2 no-rc4 no-rc5 no-seed
+                   no-whirlpool no-rmd160 no-camellia no-aria no-cast no-bf
+                   no-sm2 no-sm3 no-sm4 no-gost no-siv no-ocb no-scrypt no-ec2m
+                   no-dsa no-des)
   local ossl_dirs=(OPENSSLDIR="$WIN_OPENSSLDIR" ENGINESDIR="$WIN_OPENSSLDIR/engines-3"
                    MODULESDIR="$WIN_OPENSSLDIR/ossl-modules")
   step openssl-configure env -C "$src" CC=gcc-win32 CXX=g++-win32 AR=ar RANLIB=ranlib RC=windres \
     perl Configure $OSSL_TARGET --cross-compile-prefix=$HOST- --prefix="$stage" --libdir=lib \
-      shared no-tests no-autoload-config no-module "$WINNT_FLAG"
+      shared no-tests no-autoload-config no-module "${OSSL_TRIM[@]}" -Os "$WINNT_FLAG"
   step openssl-build make -C "$src" -j "$JOBS" build_libs "${ossl_dirs[@]}"
   step openssl-install make -C "$src" install_dev "${ossl_dirs[@]}"
   [ -f "$stage/bin/libeay32.dll" ] && [ -f "$stage/bin/ssleay32.dll" ] ||
@@ -425,7 +438,7 @@ build_curl() {
     die "could not revert curl's nss/gnutls patches (see $work/logs/curl-patch.log)"
   step curl cmake_build "$src" "$work/build-curl" \
     -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
-    -DPICKY_COMPILER=OFF \
+    -DPICKY_COMPILER=OFF -DCMAKE_C_FLAGS_RELEASE="-Os -DNDEBUG" \
     -DCMAKE_C_FLAGS="$WINNT_FLAG" -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc" \
     -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DCURL_WINDOWS_SSPI=OFF \
     -DOPENSSL_ROOT_DIR="$stage" -DOPENSSL_INCLUDE_DIR="$stage/include" \
@@ -442,7 +455,10 @@ build_curl() {
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
     -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_ARES=OFF \
-    -DENABLE_UNIX_SOCKETS=OFF -DENABLE_WEBSOCKETS=OFF
+    -DENABLE_UNIX_SOCKETS=OFF -DENABLE_WEBSOCKETS=OFF \
+    -DCURL_DISABLE_COOKIES=ON -DCURL_DISABLE_ALTSVC=ON -DCURL_DISABLE_HSTS=ON \
+    -DCURL_DISABLE_DOH=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON \
+    -DCURL_DISABLE_NTLM=ON -DCURL_DISABLE_GETOPTIONS=ON -DCURL_DISABLE_PROGRESS_METER=ON
   [ -f "$stage/bin/libcurl.dll" ] && [ -f "$stage/lib/libcurl.dll.a" ] ||
     die "curl did not install bin/libcurl.dll and lib/libcurl.dll.a"
   rm -rf "$stage/lib/pkgconfig" "$stage/lib/cmake" "$stage/bin/curl-config" \

@@ -13,7 +13,7 @@ PKGS=(
   cmake ninja-build ccache make perl python3 dpkg-dev
   wine wine32:i386 wine64 xvfb xdotool x11-utils xcompmgr imagemagick
   locales librsvg2-bin icoutils zip unzip nsis
-  fonts-wqy-microhei fonts-wine openssl
+  fonts-wqy-microhei fonts-wine openssl osslsigncode
 )
 
 missing=()

@@ -93,6 +93,14 @@ set -e
 "$WINESERVER" -w 2>/dev/null || true
 
 step "summary"
+# The delivered folder's weight, file by file.
+delivered=$i686_build/delivery/KeloPdfReaderSetup
+find "$delivered" -type f -printf '%s\n' |
+  awk -v d="$delivered" '{ t += $1 } END { printf "delivered setup folder %s: %d bytes (%.2f MiB)\n", d, t, t / 1048576 }'
+(cd "$delivered" && find . -type f -printf '%s\t%P\n' | sort -t "$(printf '\t')" -k2) |
+  awk -F'\t' '{ printf "  %10d  %s\n", $1, $2 }'
+echo "unstripped programs and DLLs: $i686_build/symbols"
+echo
 if [ -f "$out/summary.txt" ]; then
   cat "$out/summary.txt"
 else

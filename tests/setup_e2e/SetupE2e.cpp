@@ -841,7 +841,12 @@ bool SaveScreenshot(HWND hWnd, const std::wstring& name, int margin) {
 
 // ---------------------------------------------------------------- the setup program
 
-std::wstring DeliveryDir() { return ModuleDir() + L"\\..\\delivery\\KeloPdfReaderSetup"; }
+std::wstring DeliveryDir() {
+    wchar_t buf[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"KELO_SETUP_DELIVERY", buf, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) return buf;
+    return ModuleDir() + L"\\..\\delivery\\KeloPdfReaderSetup";
+}
 
 std::wstring CopyDelivery(const std::wstring& tag) {
     const std::wstring dir = NewTempDir(L"kelo_setup_" + tag);

@@ -167,7 +167,8 @@ extern const wchar_t kSetupTitle[];      // "KeloPDF阅读器安装程序"
 extern const wchar_t kSetupClass[];      // "SetupDlg"
 extern const wchar_t kMsgBoxClass[];     // "MsgBoxDlg"
 
-// The delivered setup folder of this build.
+// The delivered setup folder of this build, or the one named by the
+// environment variable KELO_SETUP_DELIVERY (e.g. a signed build's).
 std::wstring DeliveryDir();
 // A private copy of the delivered folder.
 std::wstring CopyDelivery(const std::wstring& tag);
