@@ -437,7 +437,10 @@ void CRichEditUI::SetFocus() {
 }
 
 void CRichEditUI::PlaceNative() {
-    if (m_hwndNative == NULL) return;
+    if (m_hwndNative == NULL) {
+        if (IsVisible()) CreateNative();
+        return;
+    }
     if (!IsVisible() || ::IsRectEmpty(&m_rcItem)) {
         ::ShowWindow(m_hwndNative, SW_HIDE);
         return;
@@ -521,7 +524,7 @@ void CRichEditUI::GetSel(long& nStartChar, long& nEndChar) const {
 }
 
 int CRichEditUI::SetSel(CHARRANGE& cr) {
-    if (m_hwndNative == NULL) return 0;
+    if (CreateNative() == NULL) return 0;
     return static_cast<int>(::SendMessageW(m_hwndNative, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&cr)));
 }
 
@@ -531,12 +534,12 @@ int CRichEditUI::SetSel(long nStartChar, long nEndChar) {
 }
 
 void CRichEditUI::ReplaceSel(LPCTSTR lpszNewText, bool bCanUndo) {
-    if (m_hwndNative)
+    if (CreateNative() != NULL)
         ::SendMessageW(m_hwndNative, EM_REPLACESEL, bCanUndo ? TRUE : FALSE, reinterpret_cast<LPARAM>(lpszNewText));
 }
 
 long CRichEditUI::StreamIn(int nFormat, EDITSTREAM& es) {
-    if (m_hwndNative == NULL) return 0;
+    if (CreateNative() == NULL) return 0;
     long n = static_cast<long>(
         ::SendMessageW(m_hwndNative, EM_STREAMIN, static_cast<WPARAM>(nFormat), reinterpret_cast<LPARAM>(&es)));
     // Documents that name a face this machine lacks show in the control's
@@ -556,12 +559,12 @@ long CRichEditUI::StreamIn(int nFormat, EDITSTREAM& es) {
 }
 
 long CRichEditUI::StreamOut(int nFormat, EDITSTREAM& es) {
-    if (m_hwndNative == NULL) return 0;
+    if (CreateNative() == NULL) return 0;
     return static_cast<long>(
         ::SendMessageW(m_hwndNative, EM_STREAMOUT, static_cast<WPARAM>(nFormat), reinterpret_cast<LPARAM>(&es)));
 }
 
-HWND CRichEditUI::GetNativeWindow() const { return m_hwndNative; }
+HWND CRichEditUI::GetNativeWindow() const { return const_cast<CRichEditUI*>(this)->CreateNative(); }
 
 void CRichEditUI::ApplyCharFormat() {
     if (m_hwndNative == NULL || m_pManager == NULL) return;
@@ -582,10 +585,18 @@ void CRichEditUI::ApplyCharFormat() {
     ::SendMessageW(m_hwndNative, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
 }
 
+// A rich edit on a page not shown yet gets its window (and the rich edit
+// library) when the page first shows or when its content is first used:
+// loading that library is a good part of a window's start.
 void CRichEditUI::DoInit() {
-    if (m_hwndNative != NULL || m_pManager == NULL || m_pManager->GetPaintWindow() == NULL) return;
+    if (IsVisible()) CreateNative();
+}
+
+HWND CRichEditUI::CreateNative() {
+    if (m_hwndNative != NULL) return m_hwndNative;
+    if (m_pManager == NULL || !::IsWindow(m_pManager->GetPaintWindow())) return NULL;
     LPCWSTR pClass = RichEditClass();
-    if (pClass == NULL || *pClass == 0) return;
+    if (pClass == NULL || *pClass == 0) return NULL;
     DWORD dwStyle = WS_CHILD | WS_CLIPSIBLINGS | ES_LEFT | ES_NOHIDESEL;
     if (m_bMultiLine) {
         dwStyle |= ES_MULTILINE;
@@ -598,7 +609,7 @@ void CRichEditUI::DoInit() {
     if (m_bReadOnly) dwStyle |= ES_READONLY;
     m_hwndNative = ::CreateWindowExW(0, pClass, L"", dwStyle, 0, 0, 0, 0, m_pManager->GetPaintWindow(), NULL,
                                      CPaintManagerUI::GetInstance(), NULL);
-    if (m_hwndNative == NULL) return;
+    if (m_hwndNative == NULL) return NULL;
     AttachNative(m_hwndNative, this);
     ::SendMessageW(m_hwndNative, EM_SETBKGNDCOLOR, 0, ToColorRef(m_dwNativeBkColor));
     ::SendMessageW(m_hwndNative, EM_SETEVENTMASK, 0, ENM_CHANGE);
@@ -614,6 +625,7 @@ void CRichEditUI::DoInit() {
     }
     ::EnableWindow(m_hwndNative, IsEnabled() ? TRUE : FALSE);
     PlaceNative();
+    return m_hwndNative;
 }
 
 bool CRichEditUI::HandleNativeMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {

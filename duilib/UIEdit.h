@@ -119,6 +119,8 @@ public:
     void SetAttribute(LPCTSTR pstrName, LPCTSTR pstrValue) override;
 
 protected:
+    // The native window, created on first need; NULL while it cannot be.
+    HWND CreateNative();
     void PlaceNative();
     void ApplyCharFormat();
 

@@ -3,6 +3,7 @@
 #include "UIControl.h"
 #include "UIDlgBuilder.h"
 #include "UILabel.h"
+#include "StartupTrace.h"
 
 namespace DuiLib {
 
@@ -201,13 +202,16 @@ LRESULT WindowImplBase::OnCreate(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lPar
 
     CDialogBuilder builder;
     CControlUI* pRoot = builder.Create(GetSkinFile(), NULL, this, &m_pm);
+    StartupMark(L"built");
     if (pRoot != NULL) {
         m_pm.AttachDialog(pRoot);
         m_pm.AddNotifier(this);
     } else {
         ::OutputDebugStringW(builder.GetLastErrorMessage());
     }
+    StartupMark(L"attached");
     InitWindow();
+    StartupMark(L"initialised");
     return 0;
 }
 

@@ -35,6 +35,10 @@ enum SetupPage {
     PAGE_FINISH = 3,
 };
 
+// Fires once the first paint is done (timers come after paints): the
+// shadow and the licence text are made then, so that the window shows first.
+const UINT_PTR kAfterFirstPaintTimer = 1;
+
 // Every page is shown at this size (the layout asks for a little more).
 const int kPageWidth = 640;
 const int kPageHeight = 400;
@@ -173,7 +177,13 @@ DUI_ON_MSGTYPE(DUI_MSGTYPE_CLICK, CSetupDlg::OnClick)
 DUI_END_MESSAGE_MAP()
 
 CSetupDlg::CSetupDlg()
-    : m_pMainTab(NULL), m_pEditPath(NULL), m_pCkOk(NULL), m_pProgress(NULL), m_pInstallMgr(new CInstallMgr), m_bBrowsing(false) {}
+    : m_pMainTab(NULL),
+      m_pEditPath(NULL),
+      m_pCkOk(NULL),
+      m_pProgress(NULL),
+      m_pInstallMgr(new CInstallMgr),
+      m_bBrowsing(false),
+      m_bAfterFirstPaintDone(false) {}
 
 CSetupDlg::~CSetupDlg() {
     // Ends a worker that still runs; the files copied so far stay.
@@ -212,8 +222,6 @@ void CSetupDlg::InitWindow() {
     style &= ~static_cast<LONG_PTR>(WS_MAXIMIZEBOX | WS_THICKFRAME);
     ::SetWindowLongPtrW(GetHWND(), GWL_STYLE, style);
 
-    InitShadow();
-
     m_pMainTab = static_cast<CTabLayoutUI*>(m_pm.FindControl(kMainTab));
     m_pEditPath = static_cast<CEditUI*>(m_pm.FindControl(kEditPath));
     m_pCkOk = static_cast<CCheckBoxUI*>(m_pm.FindControl(kCkOk));
@@ -229,10 +237,20 @@ void CSetupDlg::InitWindow() {
     if (m_pEditPath != NULL) m_pEditPath->SetText(GetInstallPath().c_str());
 
     ShowPage(PAGE_FOLDER);
+    ::SetTimer(GetHWND(), kAfterFirstPaintTimer, 0, NULL);
+}
+
+void CSetupDlg::AfterFirstPaint() {
+    if (m_bAfterFirstPaintDone) return;
+    m_bAfterFirstPaintDone = true;
+    ::KillTimer(GetHWND(), kAfterFirstPaintTimer);
+    InitShadow();
     LoadLicenseText();
 }
 
 void CSetupDlg::ShowPage(int nPage) {
+    // The licence is there whenever its page shows, even before the timer.
+    if (nPage == PAGE_LICENSE) AfterFirstPaint();
     if (m_pMainTab != NULL) m_pMainTab->SelectItem(nPage);
     ::SetWindowPos(GetHWND(), NULL, 0, 0, kPageWidth, kPageHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (nPage == PAGE_PROGRESS && m_pProgress != NULL) m_pProgress->SetValue(0);
@@ -291,7 +309,12 @@ LRESULT CSetupDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, 
     }
 }
 
-LRESULT CSetupDlg::OnTimer(WPARAM /*wParam*/, LPARAM /*lParam*/, BOOL& bHandled) {
+LRESULT CSetupDlg::OnTimer(WPARAM wParam, LPARAM /*lParam*/, BOOL& bHandled) {
+    if (wParam == kAfterFirstPaintTimer) {
+        AfterFirstPaint();
+        bHandled = TRUE;
+        return 0;
+    }
     bHandled = FALSE;
     return 0;
 }

@@ -40,6 +40,8 @@ protected:
     virtual LRESULT OnInstallProgress(WPARAM wParam, LPARAM lParam, BOOL& bHandled);
 
 private:
+    // The drop shadow and the licence text, once.
+    void AfterFirstPaint();
     void LoadLicenseText();
     void SelectInstallPath();
     void StartInstall();
@@ -54,6 +56,7 @@ private:
     CInstallMgr* m_pInstallMgr;
     // The folder browser is open (its modal loop runs inside OnClick).
     bool m_bBrowsing;
+    bool m_bAfterFirstPaintDone;
 
     DUI_DECLARE_MESSAGE_MAP()
 };

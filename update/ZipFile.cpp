@@ -32,6 +32,9 @@ public:
 
 private:
     static constexpr uLong kSize = 65536;
+    // A read away from the last one (a local header, in the check pass over
+    // all entries) fills only this much: most such reads want a few dozen bytes.
+    static constexpr uLong kJumpSize = 4096;
 
     static voidpf ZCALLBACK OpenCb(voidpf opaque, const void* name, int mode) {
         zlib_filefunc64_def* inner = static_cast<zlib_filefunc64_def*>(opaque);
@@ -97,8 +100,9 @@ private:
                 break;
             }
             if (m_buffer.empty()) m_buffer.resize(kSize);
+            const bool sequential = m_bufferLength != 0 && m_pos == m_bufferStart + m_bufferLength;
             m_bufferStart = m_pos;
-            m_bufferLength = ReadAt(m_buffer.data(), kSize);
+            m_bufferLength = ReadAt(m_buffer.data(), sequential ? kSize : kJumpSize);
             if (m_bufferLength == 0) break;
         }
         // minizip takes a header field cut short by the end of the file for

@@ -232,6 +232,17 @@ int wmain(int argc, wchar_t** argv) {
     printf("  other work in WinMain before the paint              %6.1f\n", painted - entry - phases);
     printf("  = painted                                           %6.1f (window created %.1f, shown %.1f)\n",
            painted, med("mark created"), med("mark shown"));
+    // Every named moment in the order reached, with the time since the one before.
+    std::vector<std::pair<double, std::string>> marks;
+    for (const auto& t : traces)
+        if (t.first.compare(0, 5, "mark ") == 0) marks.emplace_back(Median(t.second), t.first.substr(5));
+    std::sort(marks.begin(), marks.end());
+    printf("  moments (median ms since the process was created, +ms since the moment before):\n");
+    double before = start;
+    for (const auto& m : marks) {
+        printf("    %-20s %6.1f  +%6.1f\n", m.second.c_str(), m.first, m.first - before);
+        before = m.first;
+    }
     printf("peak working set at the first window: setup %lu KiB, nsis %lu KiB\n", kPeak, nPeak);
     printf("median installation: setup %.0f ms, nsis %.0f ms, ratio %.2f\n", Median(kInst), Median(nInst),
            Median(kInst) / Median(nInst));
