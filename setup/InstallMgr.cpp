@@ -14,6 +14,7 @@
 #include "IniSettings.h"
 #include "Log.h"
 #include "MachineId.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Process.h"
 #include "Product.h"
@@ -73,14 +74,10 @@ void PostInstallProgress(const InstallProgress& progress) {
     if (!PostMessageW(g_hSetupWnd, WM_INSTALL_PROGRESS, reinterpret_cast<WPARAM>(record), 0)) delete record;
 }
 
-CInstallMgr::CInstallMgr() : m_bDesktopShortcut(true), m_bQuickLaunchShortcut(true), m_hThread(INVALID_HANDLE_VALUE) {}
+CInstallMgr::CInstallMgr() : m_bDesktopShortcut(true), m_bQuickLaunchShortcut(true) {}
 
 CInstallMgr::~CInstallMgr() {
-    if (m_hThread != INVALID_HANDLE_VALUE) {
-        StopWorker(m_stop, m_hThread, kWorkerStopWaitMs, L"CInstallMgr");
-        CloseHandle(m_hThread);
-        m_hThread = INVALID_HANDLE_VALUE;
-    }
+    if (m_hThread) StopWorker(m_stop, m_hThread.Get(), kWorkerStopWaitMs, L"CInstallMgr");
 }
 
 void CInstallMgr::SetShortcutOptions(bool bDesktop, bool bQuickLaunch) {
@@ -92,8 +89,8 @@ void CInstallMgr::BeginInstallThread() {
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::BeginInstallThread", L"%s", L"创建安装线程");
     const uintptr_t h = _beginthreadex(nullptr, 0, InstallProc, this, CREATE_SUSPENDED, nullptr);
     if (h == 0) return;
-    m_hThread = reinterpret_cast<HANDLE>(h);
-    ResumeThread(m_hThread);
+    m_hThread.Reset(reinterpret_cast<HANDLE>(h));
+    ResumeThread(m_hThread.Get());
 }
 
 unsigned __stdcall CInstallMgr::InstallProc(void* pParam) {
@@ -245,7 +242,8 @@ bool CInstallMgr::AfterInstall(int step) {
     uninstall.WriteString(Product::kValUninstallString, uninstExe.c_str());
     uninstall.WriteString(Product::kValUrlInfoAbout, Product::kUrlInfoAbout);
 
-    const HRESULT hrCom = CoInitialize(nullptr);
+    // Before the firewall rules and links, whose COM objects must go first.
+    const ScopedCoInit com;
 
     ShortcutInfo info;
     memset(&info, 0, sizeof(info));
@@ -275,7 +273,6 @@ bool CInstallMgr::AfterInstall(int step) {
         INSTALL_LOG(LOG_INFO, L"CInstallMgr::AfterInstall", L"创建开始菜单 bRet=[%d]", bRet ? 1 : 0);
     }
 
-    if (SUCCEEDED(hrCom)) CoUninitialize();
     PostInstallProgress(InstallProgress{100, 0, L"安装完成"});
     return true;
 }

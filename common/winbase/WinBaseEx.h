@@ -18,19 +18,15 @@
 
 #include <UIlib.h>
 
+#include <memory>
+
 #include "Product.h"
 #include "WinBaseSkin.h"
 
 class CWinBaseEx : public DuiLib::WindowImplBase {
 public:
-    CWinBaseEx() : m_pWndShadow(NULL) {}
-
-    ~CWinBaseEx() override {
-        if (m_pWndShadow != NULL) {
-            delete m_pWndShadow;
-            m_pWndShadow = NULL;
-        }
-    }
+    CWinBaseEx() = default;
+    ~CWinBaseEx() override = default;
 
     CWinBaseEx(const CWinBaseEx&) = delete;
     CWinBaseEx& operator=(const CWinBaseEx&) = delete;
@@ -56,7 +52,7 @@ public:
     // its InitWindow. A missing "shadow.png" leaves the window without one.
     virtual BOOL InitShadow() {
         SetIcon(WinBaseSkin::kIconId);
-        if (m_pWndShadow == NULL) m_pWndShadow = new CWndShadow;
+        if (!m_pWndShadow) m_pWndShadow.reset(new CWndShadow);
         m_pWndShadow->Create(GetHWND());
         RECT rcCorner = {16, 16, 16, 16};
         RECT rcHoleOffset = {0, 0, 0, 0};
@@ -64,5 +60,5 @@ public:
     }
 
 protected:
-    CWndShadow* m_pWndShadow;
+    std::unique_ptr<CWndShadow> m_pWndShadow;
 };
