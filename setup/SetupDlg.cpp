@@ -17,7 +17,6 @@
 #include "Process.h"
 #include "Product.h"
 #include "RegSettings.h"
-#include "SingleInstance.h"
 
 using namespace DuiLib;
 
@@ -264,21 +263,6 @@ LRESULT CSetupDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, 
 
 LRESULT CSetupDlg::OnTimer(WPARAM /*wParam*/, LPARAM /*lParam*/, BOOL& bHandled) {
     bHandled = FALSE;
-    return 0;
-}
-
-LRESULT CSetupDlg::OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
-    bHandled = TRUE;
-    if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
-    HWND hWnd = GetHWND();
-    if (!::IsWindowVisible(hWnd)) {
-        ::ShowWindow(hWnd, SW_SHOWNORMAL);
-    } else if (::IsIconic(hWnd)) {
-        SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
-    } else {
-        ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    }
     return 0;
 }
 

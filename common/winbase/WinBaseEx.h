@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "Product.h"
+#include "SingleInstance.h"
 #include "WinBaseSkin.h"
 
 class CWinBaseEx : public DuiLib::WindowImplBase {
@@ -60,5 +61,24 @@ public:
     }
 
 protected:
+    // A second copy's request (WM_COPYDATA with COPYDATA_ACTIVATE): show the
+    // window when hidden, restore it when minimised, else bring it to the
+    // front. Any other data is taken and ignored.
+    LRESULT OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+        bHandled = TRUE;
+        if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
+        HWND hWnd = GetHWND();
+        if (!::IsWindowVisible(hWnd)) {
+            ::ShowWindow(hWnd, SW_SHOWNORMAL);
+        } else if (::IsIconic(hWnd)) {
+            ::SendMessageW(hWnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+        } else {
+            const UINT flags = SWP_NOMOVE | SWP_NOSIZE;
+            ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, flags);
+            ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
+        }
+        return 0;
+    }
+
     std::unique_ptr<CWndShadow> m_pWndShadow;
 };
