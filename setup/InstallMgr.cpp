@@ -47,16 +47,14 @@ const DWORD kPauseAfterTerminateMs = 3000;
 
 bool FitsCopyBuffer(const std::wstring& path) { return path.size() < kCopyPathChars; }
 
-// "install.ini" of the setup folder (the current directory), section "CONFIG";
-// an empty value counts as missing.
-std::wstring ReadSetupIni(const wchar_t* key, const wchar_t* def) {
-    // The profile functions look for a relative name in the Windows folder, so
-    // the file is named by its full path; one that does not fit yields the default.
+// The delivered setup folder, whose "install.ini", payload and runtime
+// libraries the engine reads: the current directory, which start-up makes
+// the program's folder (tests lay out a folder of their own). Empty when it
+// cannot be had in full.
+std::wstring SetupFolder() {
     wchar_t full[kConfigPathChars] = L"";
-    const DWORD n = GetFullPathNameW(Product::kInstallIni, kConfigPathChars, full, nullptr);
-    if (n == 0 || n >= kConfigPathChars) return def;
-    const std::wstring value = ReadIniString(full, Product::kSecConfig, key, def, kIniValueChars);
-    return value.empty() ? std::wstring(def) : value;
+    const DWORD n = GetCurrentDirectoryW(kConfigPathChars, full);
+    return n == 0 || n >= kConfigPathChars ? std::wstring() : std::wstring(full);
 }
 
 // Copies text into a fixed ShortcutInfo field; false (field left empty) when it does not fit.
@@ -222,9 +220,10 @@ bool CInstallMgr::AfterInstall(int step) {
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::AfterInstall", L"安装step=%d", step);
     PostInstallProgress(InstallProgress{step, 0, L"安装完成初始化"});
 
-    const std::wstring appName = ReadSetupIni(Product::kKeyAppName, Product::kDefaultAppName);
-    const std::wstring version = ReadSetupIni(Product::kKeyVersionStr, Product::kDefaultVersion);
-    const std::wstring channel = ResolveChannel(ReadSetupIni(Product::kKeyChannel, L""), g_strParentName);
+    const std::wstring setupFolder = SetupFolder();
+    const std::wstring appName = ReadInstallIni(setupFolder, Product::kKeyAppName);
+    const std::wstring version = ReadInstallIni(setupFolder, Product::kKeyVersionStr);
+    const std::wstring channel = ResolveChannel(ReadInstallIni(setupFolder, Product::kKeyChannel), g_strParentName);
     const std::wstring mainExe = PathJoin(m_strInstallDir, Product::kMainExe);
     const std::wstring uninstExe = PathJoin(m_strInstallDir, Product::kUninstExe);
 

@@ -110,6 +110,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*l
     const std::wstring strTitle = ReadInstallIni(Product::kKeyAppName) + Product::kSetupTitleSuffix;
     if (IsAnotherInstanceRunning(Product::kSetupMutex, strTitle.c_str())) return 0;
 
+    // The install engine takes the current directory for the setup folder.
     ::SetCurrentDirectoryW(GetModuleDir().c_str());
 
     DuiLib::CPaintManagerUI::SetInstance(hInstance);
