@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Owners.h"
 #include "Product.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -144,13 +145,13 @@ LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionInfo)
     }
     wcscat(szPath, Product::kDumpSuffix);
 
-    HANDLE hFile = CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
+    const AutoCloseHandle file(
+        CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    bool bWritten = WriteMiniDump(hFile, pExceptionInfo);
+    bool bWritten = WriteMiniDump(file.Get(), pExceptionInfo);
     MessageBoxW(nullptr, bWritten ? kDumpWritten : kDumpFailed, kCaption, MB_OK);
-    CloseHandle(hFile);
     return bWritten ? EXCEPTION_EXECUTE_HANDLER : EXCEPTION_CONTINUE_SEARCH;
 }
 

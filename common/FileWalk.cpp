@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "Owners.h"
 #include "PathUtils.h"
 
 namespace {
@@ -67,9 +68,7 @@ DWORD GetEntryAttributes(const std::wstring& path)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // The tag comes only with a search; without one the entry stays a link.
         WIN32_FIND_DATAW data;
-        const HANDLE hFind = FindFirstFileW(path.c_str(), &data);
-        if (hFind != INVALID_HANDLE_VALUE) {
-            FindClose(hFind);
+        if (ScopedFindHandle(FindFirstFileW(path.c_str(), &data))) {
             attributes = LinkAttributes(data.dwFileAttributes, data.dwReserved0);
         }
     }
@@ -95,8 +94,8 @@ EntryKind GetEntryKind(const std::wstring& path)
 bool ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries)
 {
     WIN32_FIND_DATAW data;
-    const HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    const ScopedFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find)
         return false;
     do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
@@ -107,8 +106,7 @@ bool ListFolder(const std::wstring& folder, std::vector<FolderEntry>& entries)
             Filtered(folder + L"\\" + entry.name, LinkAttributes(data.dwFileAttributes, data.dwReserved0));
         entry.kind = EntryKindOf(entry.attributes);
         entries.push_back(entry);
-    } while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
+    } while (FindNextFileW(find.Get(), &data));
     return true;
 }
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "ComOwners.h"
+#include "Owners.h"
 
 class CFirewallSettings {
 public:

@@ -24,7 +24,7 @@ bool WriteIniString(const std::wstring& iniPath, const wchar_t* section, const w
     return WritePrivateProfileStringW(section, key, value, iniPath.c_str()) != FALSE;
 }
 
-std::wstring ReadInstallIni(const wchar_t* key)
+std::wstring ReadInstallIni(const std::wstring& folder, const wchar_t* key)
 {
     const wchar_t* def = L"";
     if (wcscmp(key, Product::kKeyAppName) == 0) {
@@ -32,15 +32,19 @@ std::wstring ReadInstallIni(const wchar_t* key)
     } else if (wcscmp(key, Product::kKeyVersionStr) == 0) {
         def = Product::kDefaultVersion;
     }
-    // Without the program's folder the name would point at the drive's root.
-    const std::wstring moduleDir = GetModuleDir();
-    if (moduleDir.empty()) {
+    // Without a folder the name would point at the drive's root, and the
+    // profile functions look for a bare name in the Windows folder.
+    if (folder.empty()) {
         return def;
     }
-    std::wstring iniPath = PathJoin(moduleDir, Product::kInstallIni);
+    std::wstring iniPath = PathJoin(folder, Product::kInstallIni);
     std::wstring value = ReadIniString(iniPath, Product::kSecConfig, key, def, kIniValueChars);
-    // An empty value in the file counts as missing.
     return value.empty() ? std::wstring(def) : value;
+}
+
+std::wstring ReadInstallIni(const wchar_t* key)
+{
+    return ReadInstallIni(GetModuleDir(), key);
 }
 
 std::wstring ChannelFromParentName(const std::wstring& parentName)

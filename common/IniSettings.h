@@ -18,8 +18,11 @@ std::wstring ReadIniString(const std::wstring& iniPath, const wchar_t* section, 
 bool WriteIniString(const std::wstring& iniPath, const wchar_t* section, const wchar_t* key,
                     const wchar_t* value);
 
-// "install.ini" beside the running program, section "CONFIG", with defaults:
-// "appname" -> "KeloPDF阅读器", "version_str" -> "1.0.0.0", others empty.
+// "install.ini" in folder, section "CONFIG", with defaults: "appname" ->
+// "KeloPDF阅读器", "version_str" -> "1.0.0.0", others empty. An empty value
+// counts as missing; so does the file when folder is empty.
+std::wstring ReadInstallIni(const std::wstring& folder, const wchar_t* key);
+// The same beside the running program.
 std::wstring ReadInstallIni(const wchar_t* key);
 
 // Everything after the first "_" of the parent program's name (without folder

@@ -12,6 +12,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "Owners.h"
+
 // ---------------------------------------------------------------------------
 // MD5
 
@@ -149,15 +151,15 @@ void MD5::Transform(const unsigned char block[64]) {
 
 std::wstring NewGuidString() {
     wchar_t text[128] = L"";
-    HRESULT hrInit = CoInitialize(nullptr);
-    (void)hrInit;
-    GUID guid;
-    if (SUCCEEDED(CoCreateGuid(&guid))) {
-        swprintf(text, 128, L"{%08X%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(guid.Data1),
-                 guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-                 guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    {
+        const ScopedCoInit com;
+        GUID guid;
+        if (SUCCEEDED(CoCreateGuid(&guid))) {
+            swprintf(text, 128, L"{%08X%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(guid.Data1),
+                     guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+                     guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+        }
     }
-    CoUninitialize();
     if (text[0] == L'\0') return RandomGuidString();
     return text;
 }

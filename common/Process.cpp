@@ -3,37 +3,9 @@
 #include <tlhelp32.h>
 #include <cwchar>
 
+#include "Owners.h"
+
 namespace {
-
-// Closes a kernel handle; both null and INVALID_HANDLE_VALUE mean empty.
-class AutoCloseHandle {
-public:
-    explicit AutoCloseHandle(HANDLE h) : m_h(h) {}
-    ~AutoCloseHandle() {
-        if (IsValid()) CloseHandle(m_h);
-    }
-    AutoCloseHandle(const AutoCloseHandle&) = delete;
-    AutoCloseHandle& operator=(const AutoCloseHandle&) = delete;
-    bool IsValid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
-class AutoCloseServiceHandle {
-public:
-    explicit AutoCloseServiceHandle(SC_HANDLE h) : m_h(h) {}
-    ~AutoCloseServiceHandle() {
-        if (m_h) CloseServiceHandle(m_h);
-    }
-    AutoCloseServiceHandle(const AutoCloseServiceHandle&) = delete;
-    AutoCloseServiceHandle& operator=(const AutoCloseServiceHandle&) = delete;
-    SC_HANDLE Get() const { return m_h; }
-
-private:
-    SC_HANDLE m_h;
-};
 
 bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
     DWORD needed = 0;

@@ -5,25 +5,20 @@
 #include "Product.h"
 
 CRegSettings::CRegSettings(HKEY hRoot, const wchar_t* subKey, bool b64View, bool bCreate)
-    : m_hKey(nullptr), m_b64View(b64View)
+    : m_b64View(b64View)
 {
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(hRoot, subKey, 0, GetAccess(), &hKey) == ERROR_SUCCESS) {
-        m_hKey = hKey;
+        m_hKey.Reset(hKey);
         return;
     }
     if (bCreate && RegCreateKeyExW(hRoot, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, GetAccess(), nullptr, &hKey,
                                    nullptr) == ERROR_SUCCESS) {
-        m_hKey = hKey;
+        m_hKey.Reset(hKey);
     }
 }
 
-CRegSettings::~CRegSettings()
-{
-    if (m_hKey != nullptr) {
-        RegCloseKey(m_hKey);
-    }
-}
+CRegSettings::~CRegSettings() = default;
 
 REGSAM CRegSettings::GetAccess() const
 {
@@ -32,20 +27,20 @@ REGSAM CRegSettings::GetAccess() const
 
 bool CRegSettings::WriteString(const wchar_t* name, const wchar_t* text)
 {
-    if (m_hKey == nullptr) {
+    if (!m_hKey) {
         return false;
     }
     DWORD cb = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(m_hKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), cb) == ERROR_SUCCESS;
+    return RegSetValueExW(m_hKey.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), cb) == ERROR_SUCCESS;
 }
 
 bool CRegSettings::ReadString(const wchar_t* name, wchar_t* buffer, DWORD capacity)
 {
-    if (m_hKey == nullptr || buffer == nullptr || capacity == 0) {
+    if (!m_hKey || buffer == nullptr || capacity == 0) {
         return false;
     }
     DWORD cb = capacity * sizeof(wchar_t);
-    LONG rc = RegQueryValueExW(m_hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &cb);
+    LONG rc = RegQueryValueExW(m_hKey.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &cb);
     if (rc != ERROR_SUCCESS) {
         // A value too long for the buffer may leave partial data behind.
         buffer[0] = L'\0';
@@ -75,20 +70,21 @@ LONG CRegSettings::DeleteKeyTree(HKEY hParent, const wchar_t* subKey)
     if (hParent == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    HKEY hKey = nullptr;
-    LONG rc = RegOpenKeyExW(hParent, subKey, 0, GetAccess(), &hKey);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    wchar_t szChild[256];
-    while (RegEnumKeyW(hKey, 0, szChild, 256) == ERROR_SUCCESS) {
-        rc = DeleteKeyTree(hKey, szChild);
+    {
+        ScopedRegKey key;
+        LONG rc = RegOpenKeyExW(hParent, subKey, 0, GetAccess(), key.Receive());
         if (rc != ERROR_SUCCESS) {
-            RegCloseKey(hKey);
             return rc;
         }
+        wchar_t szChild[256];
+        while (RegEnumKeyW(key.Get(), 0, szChild, 256) == ERROR_SUCCESS) {
+            rc = DeleteKeyTree(key.Get(), szChild);
+            if (rc != ERROR_SUCCESS) {
+                return rc;
+            }
+        }
     }
-    RegCloseKey(hKey);
+    // Closed first: the key goes once nothing holds it open.
     return RegDeleteKeyW(hParent, subKey);
 }
 

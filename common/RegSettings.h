@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "Owners.h"
+
 class CRegSettings {
 public:
     // Opens root\subKey, creating it when bCreate is set and it is missing.
@@ -15,8 +17,8 @@ public:
     CRegSettings(const CRegSettings&) = delete;
     CRegSettings& operator=(const CRegSettings&) = delete;
 
-    bool IsOpen() const { return m_hKey != nullptr; }
-    HKEY GetKey() const { return m_hKey; }
+    bool IsOpen() const { return m_hKey.IsValid(); }
+    HKEY GetKey() const { return m_hKey.Get(); }
 
     // REG_SZ with a byte length of (characters + 1) * 2; false without an open key.
     bool WriteString(const wchar_t* name, const wchar_t* text);
@@ -29,12 +31,12 @@ public:
     // Deletes parent\subKey with everything below it; a Windows error code, 0 on success.
     LONG DeleteKeyTree(HKEY hParent, const wchar_t* subKey);
     // The same below this object's key.
-    LONG DeleteKeyTree(const wchar_t* subKey) { return DeleteKeyTree(m_hKey, subKey); }
+    LONG DeleteKeyTree(const wchar_t* subKey) { return DeleteKeyTree(m_hKey.Get(), subKey); }
 
     REGSAM GetAccess() const;
 
 private:
-    HKEY m_hKey;
+    ScopedRegKey m_hKey;
     bool m_b64View;
 };
 

@@ -8,6 +8,7 @@
 
 #include <cwchar>
 
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Product.h"
 
@@ -52,23 +53,6 @@ public:
 private:
     PSECURITY_DESCRIPTOR m_pSd = nullptr;
     SECURITY_ATTRIBUTES m_sa = {};
-};
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
 };
 
 // An elevated program's folder is locked down; for anyone else the other
@@ -181,8 +165,8 @@ std::wstring WriteSelfDeleteScript(const std::wstring& tempDir, const std::wstri
     const std::string text = FormatSelfDeleteScript(programPath, programDir, scriptPath);
     bool written = false;
     {
-        FileHandle file(CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        AutoCloseHandle file(CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.IsValid()) {
             DWORD done = 0;
             written = WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&

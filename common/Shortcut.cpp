@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ComOwners.h"
+#include "Owners.h"
 #include "PathUtils.h"
 
 namespace {

@@ -6,16 +6,9 @@
 
 #include "Log.h"
 
-ThreadHelper::ThreadHelper() : m_hThread(nullptr)
-{
-}
+ThreadHelper::ThreadHelper() = default;
 
-ThreadHelper::~ThreadHelper()
-{
-    if (m_hThread != nullptr) {
-        CloseHandle(m_hThread);
-    }
-}
+ThreadHelper::~ThreadHelper() = default;
 
 unsigned __stdcall ThreadHelper::ThreadEntry(void* pParam)
 {
@@ -30,10 +23,7 @@ bool ThreadHelper::Start()
         std::cout << "create thread error! \r\n" << std::endl;
         return false;
     }
-    if (m_hThread != nullptr) {
-        CloseHandle(m_hThread);
-    }
-    m_hThread = reinterpret_cast<HANDLE>(h);
+    m_hThread.Reset(reinterpret_cast<HANDLE>(h));
     return true;
 }
 
@@ -44,10 +34,10 @@ bool ThreadHelper::Wait()
 
 bool ThreadHelper::Wait(DWORD timeoutMs)
 {
-    if (m_hThread == nullptr) {
+    if (!m_hThread) {
         return false;
     }
-    return WaitForSingleObject(m_hThread, timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(m_hThread.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool IsSignaled(HANDLE hEvent)
@@ -57,11 +47,11 @@ bool IsSignaled(HANDLE hEvent)
 
 bool StopSignal::Pause(DWORD ms) const
 {
-    if (m_hEvent == nullptr) {
+    if (!m_hEvent) {
         Sleep(ms);
         return true;
     }
-    return WaitForSingleObject(m_hEvent, ms) == WAIT_TIMEOUT;
+    return WaitForSingleObject(m_hEvent.Get(), ms) == WAIT_TIMEOUT;
 }
 
 bool StopWorker(StopSignal& stop, HANDLE hThread, DWORD waitMs, const wchar_t* owner)

@@ -12,6 +12,8 @@
 
 #include <atomic>
 
+#include "Owners.h"
+
 class ThreadHelper {
 public:
     ThreadHelper();
@@ -25,14 +27,14 @@ public:
     bool Wait();
     // Waits at most timeoutMs; false also when the thread still runs.
     bool Wait(DWORD timeoutMs);
-    HANDLE GetThreadHandle() const { return m_hThread; }
+    HANDLE GetThreadHandle() const { return m_hThread.Get(); }
 
 protected:
     virtual void Run() = 0;
 
 private:
     static unsigned __stdcall ThreadEntry(void* pParam);
-    HANDLE m_hThread;
+    AutoCloseHandle m_hThread;
 };
 
 // True when the event is set; false for a null handle.
@@ -42,19 +44,16 @@ bool IsSignaled(HANDLE hEvent);
 class StopSignal {
 public:
     StopSignal() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~StopSignal() {
-        if (m_hEvent != nullptr) CloseHandle(m_hEvent);
-    }
     StopSignal(const StopSignal&) = delete;
     StopSignal& operator=(const StopSignal&) = delete;
 
     void Request() {
         m_bRequested = true;
-        if (m_hEvent != nullptr) SetEvent(m_hEvent);
+        if (m_hEvent) SetEvent(m_hEvent.Get());
     }
     // For an owner that starts a new worker after an earlier one stopped.
     void Clear() {
-        if (m_hEvent != nullptr) ResetEvent(m_hEvent);
+        if (m_hEvent) ResetEvent(m_hEvent.Get());
         m_bRequested = false;
     }
     // Read from memory: workers ask between every two files, and a look at the
@@ -63,10 +62,10 @@ public:
     // Sleeps ms unless a stop is requested first; true when the whole pause passed.
     bool Pause(DWORD ms) const;
     // The event, for waits that take one (null when it could not be made).
-    HANDLE Handle() const { return m_hEvent; }
+    HANDLE Handle() const { return m_hEvent.Get(); }
 
 private:
-    HANDLE m_hEvent;
+    AutoCloseHandle m_hEvent;
     std::atomic<bool> m_bRequested{false};
 };
 

@@ -14,6 +14,7 @@
 #include "IniSettings.h"
 #include "Log.h"
 #include "MachineId.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Process.h"
 #include "Product.h"
@@ -46,16 +47,14 @@ const DWORD kPauseAfterTerminateMs = 3000;
 
 bool FitsCopyBuffer(const std::wstring& path) { return path.size() < kCopyPathChars; }
 
-// "install.ini" of the setup folder (the current directory), section "CONFIG";
-// an empty value counts as missing.
-std::wstring ReadSetupIni(const wchar_t* key, const wchar_t* def) {
-    // The profile functions look for a relative name in the Windows folder, so
-    // the file is named by its full path; one that does not fit yields the default.
+// The delivered setup folder, whose "install.ini", payload and runtime
+// libraries the engine reads: the current directory, which start-up makes
+// the program's folder (tests lay out a folder of their own). Empty when it
+// cannot be had in full.
+std::wstring SetupFolder() {
     wchar_t full[kConfigPathChars] = L"";
-    const DWORD n = GetFullPathNameW(Product::kInstallIni, kConfigPathChars, full, nullptr);
-    if (n == 0 || n >= kConfigPathChars) return def;
-    const std::wstring value = ReadIniString(full, Product::kSecConfig, key, def, kIniValueChars);
-    return value.empty() ? std::wstring(def) : value;
+    const DWORD n = GetCurrentDirectoryW(kConfigPathChars, full);
+    return n == 0 || n >= kConfigPathChars ? std::wstring() : std::wstring(full);
 }
 
 // Copies text into a fixed ShortcutInfo field; false (field left empty) when it does not fit.
@@ -73,14 +72,10 @@ void PostInstallProgress(const InstallProgress& progress) {
     if (!PostMessageW(g_hSetupWnd, WM_INSTALL_PROGRESS, reinterpret_cast<WPARAM>(record), 0)) delete record;
 }
 
-CInstallMgr::CInstallMgr() : m_bDesktopShortcut(true), m_bQuickLaunchShortcut(true), m_hThread(INVALID_HANDLE_VALUE) {}
+CInstallMgr::CInstallMgr() : m_bDesktopShortcut(true), m_bQuickLaunchShortcut(true) {}
 
 CInstallMgr::~CInstallMgr() {
-    if (m_hThread != INVALID_HANDLE_VALUE) {
-        StopWorker(m_stop, m_hThread, kWorkerStopWaitMs, L"CInstallMgr");
-        CloseHandle(m_hThread);
-        m_hThread = INVALID_HANDLE_VALUE;
-    }
+    if (m_hThread) StopWorker(m_stop, m_hThread.Get(), kWorkerStopWaitMs, L"CInstallMgr");
 }
 
 void CInstallMgr::SetShortcutOptions(bool bDesktop, bool bQuickLaunch) {
@@ -92,8 +87,8 @@ void CInstallMgr::BeginInstallThread() {
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::BeginInstallThread", L"%s", L"创建安装线程");
     const uintptr_t h = _beginthreadex(nullptr, 0, InstallProc, this, CREATE_SUSPENDED, nullptr);
     if (h == 0) return;
-    m_hThread = reinterpret_cast<HANDLE>(h);
-    ResumeThread(m_hThread);
+    m_hThread.Reset(reinterpret_cast<HANDLE>(h));
+    ResumeThread(m_hThread.Get());
 }
 
 unsigned __stdcall CInstallMgr::InstallProc(void* pParam) {
@@ -225,9 +220,10 @@ bool CInstallMgr::AfterInstall(int step) {
     INSTALL_LOG(LOG_INFO, L"CInstallMgr::AfterInstall", L"安装step=%d", step);
     PostInstallProgress(InstallProgress{step, 0, L"安装完成初始化"});
 
-    const std::wstring appName = ReadSetupIni(Product::kKeyAppName, Product::kDefaultAppName);
-    const std::wstring version = ReadSetupIni(Product::kKeyVersionStr, Product::kDefaultVersion);
-    const std::wstring channel = ResolveChannel(ReadSetupIni(Product::kKeyChannel, L""), g_strParentName);
+    const std::wstring setupFolder = SetupFolder();
+    const std::wstring appName = ReadInstallIni(setupFolder, Product::kKeyAppName);
+    const std::wstring version = ReadInstallIni(setupFolder, Product::kKeyVersionStr);
+    const std::wstring channel = ResolveChannel(ReadInstallIni(setupFolder, Product::kKeyChannel), g_strParentName);
     const std::wstring mainExe = PathJoin(m_strInstallDir, Product::kMainExe);
     const std::wstring uninstExe = PathJoin(m_strInstallDir, Product::kUninstExe);
 
@@ -245,7 +241,8 @@ bool CInstallMgr::AfterInstall(int step) {
     uninstall.WriteString(Product::kValUninstallString, uninstExe.c_str());
     uninstall.WriteString(Product::kValUrlInfoAbout, Product::kUrlInfoAbout);
 
-    const HRESULT hrCom = CoInitialize(nullptr);
+    // Before the firewall rules and links, whose COM objects must go first.
+    const ScopedCoInit com;
 
     ShortcutInfo info;
     memset(&info, 0, sizeof(info));
@@ -275,7 +272,6 @@ bool CInstallMgr::AfterInstall(int step) {
         INSTALL_LOG(LOG_INFO, L"CInstallMgr::AfterInstall", L"创建开始菜单 bRet=[%d]", bRet ? 1 : 0);
     }
 
-    if (SUCCEEDED(hrCom)) CoUninitialize();
     PostInstallProgress(InstallProgress{100, 0, L"安装完成"});
     return true;
 }

@@ -57,7 +57,7 @@ public:
         m_firewallRuleFactory = std::move(ruleFactory);
     }
     // Worker handle, INVALID_HANDLE_VALUE before BeginInstallThread.
-    HANDLE GetThreadHandle() const { return m_hThread; }
+    HANDLE GetThreadHandle() const { return m_hThread ? m_hThread.Get() : INVALID_HANDLE_VALUE; }
 
     static unsigned __stdcall InstallProc(void* pParam);
 
@@ -80,7 +80,7 @@ public:
 private:
     bool m_bDesktopShortcut;
     bool m_bQuickLaunchShortcut;
-    HANDLE m_hThread;
+    AutoCloseHandle m_hThread;
     StopSignal m_stop;
     INetFwPolicy2* m_pFirewallPolicy = nullptr;
     CFirewallSettings::RuleFactory m_firewallRuleFactory;

@@ -10,6 +10,7 @@
 #include "InstallMgr.h"
 #include "IniSettings.h"
 #include "Log.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Product.h"
 #include "SetupDlg.h"
@@ -52,41 +53,24 @@ typedef LONG(WINAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, P
 // NtQueryInformationProcess looked up for this one query; -1 when ntdll or
 // the function cannot be had.
 LONG QueryProcess(HANDLE hProcess, ULONG infoClass, PVOID pInfo, ULONG cbInfo) {
-    HMODULE hNtdll = ::LoadLibraryW(L"ntdll.dll");
-    if (hNtdll == NULL) return -1;
+    const ScopedModule ntdll(::LoadLibraryW(L"ntdll.dll"));
+    if (!ntdll) return -1;
     NtQueryInformationProcessFn pfn = reinterpret_cast<NtQueryInformationProcessFn>(
-        reinterpret_cast<void*>(::GetProcAddress(hNtdll, "NtQueryInformationProcess")));
-    LONG status = pfn != NULL ? pfn(hProcess, infoClass, pInfo, cbInfo, NULL) : -1;
-    ::FreeLibrary(hNtdll);
-    return status;
+        reinterpret_cast<void*>(::GetProcAddress(ntdll.Get(), "NtQueryInformationProcess")));
+    return pfn != NULL ? pfn(hProcess, infoClass, pInfo, cbInfo, NULL) : -1;
 }
-
-// Owner of a process handle.
-class ScopedProcess {
-public:
-    ScopedProcess(DWORD dwAccess, DWORD dwProcessId) : m_h(::OpenProcess(dwAccess, FALSE, dwProcessId)) {}
-    ~ScopedProcess() {
-        if (m_h != NULL) ::CloseHandle(m_h);
-    }
-    ScopedProcess(const ScopedProcess&) = delete;
-    ScopedProcess& operator=(const ScopedProcess&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 // The parent's process id and its image file name in the kernel's device
 // form ("\Device\HarddiskVolume2\...\name.exe"); each is left as it was
 // when it cannot be read.
 void GetParentPIDAndName(DWORD& dwParentId, std::wstring& strName) {
-    ScopedProcess self(PROCESS_QUERY_INFORMATION, ::GetCurrentProcessId());
+    AutoCloseHandle self(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ::GetCurrentProcessId()));
     if (self.Get() == NULL) return;
     ProcessBasicInfo pbi = {};
     if (QueryProcess(self.Get(), kProcessBasicInformation, &pbi, sizeof(pbi)) < 0) return;
     dwParentId = static_cast<DWORD>(pbi.InheritedFromUniqueProcessId);
 
-    ScopedProcess parent(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, dwParentId);
+    AutoCloseHandle parent(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwParentId));
     if (parent.Get() == NULL) return;
     // The text follows the UNICODE_STRING inside the buffer; the extra
     // character keeps it terminated whatever the kernel wrote.
@@ -126,6 +110,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*l
     const std::wstring strTitle = ReadInstallIni(Product::kKeyAppName) + Product::kSetupTitleSuffix;
     if (IsAnotherInstanceRunning(Product::kSetupMutex, strTitle.c_str())) return 0;
 
+    // The install engine takes the current directory for the setup folder.
     ::SetCurrentDirectoryW(GetModuleDir().c_str());
 
     DuiLib::CPaintManagerUI::SetInstance(hInstance);

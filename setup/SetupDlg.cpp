@@ -12,11 +12,11 @@
 #include "Log.h"
 #include "MachineId.h"
 #include "MsgBoxDlg.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Process.h"
 #include "Product.h"
 #include "RegSettings.h"
-#include "SingleInstance.h"
 
 using namespace DuiLib;
 
@@ -95,36 +95,6 @@ std::wstring CompleteInstallFolder(const std::wstring& typed) {
     if (EndsWith(folder, Product::kInstallFolderName)) return folder;
     return folder + L"\\" + Product::kInstallFolderName;
 }
-
-// CoInitializeEx for the folder browser, undone on scope exit when it succeeded.
-class ScopedCom {
-public:
-    ScopedCom() : m_hr(::CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-    ~ScopedCom() {
-        if (SUCCEEDED(m_hr)) ::CoUninitialize();
-    }
-    ScopedCom(const ScopedCom&) = delete;
-    ScopedCom& operator=(const ScopedCom&) = delete;
-
-private:
-    HRESULT m_hr;
-};
-
-// Owner of a Win32 file handle.
-class ScopedFile {
-public:
-    explicit ScopedFile(HANDLE h) : m_h(h) {}
-    ~ScopedFile() {
-        if (IsValid()) ::CloseHandle(m_h);
-    }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-    bool IsValid() const { return m_h != NULL && m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 // The licence bytes handed to the rich edit in pieces of at most the size it asks for.
 struct MemoryStream {
@@ -319,21 +289,6 @@ LRESULT CSetupDlg::OnTimer(WPARAM wParam, LPARAM /*lParam*/, BOOL& bHandled) {
     return 0;
 }
 
-LRESULT CSetupDlg::OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
-    bHandled = TRUE;
-    if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
-    HWND hWnd = GetHWND();
-    if (!::IsWindowVisible(hWnd)) {
-        ::ShowWindow(hWnd, SW_SHOWNORMAL);
-    } else if (::IsIconic(hWnd)) {
-        SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
-    } else {
-        ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    }
-    return 0;
-}
-
 LRESULT CSetupDlg::OnInstallProgress(WPARAM wParam, LPARAM /*lParam*/, BOOL& bHandled) {
     bHandled = TRUE;
     InstallProgress* pRecord = reinterpret_cast<InstallProgress*>(wParam);
@@ -387,7 +342,7 @@ void CSetupDlg::LoadLicenseText() {
 
     // No archive loaded: the file of that name under the resource path.
     const std::wstring strFile = std::wstring(CPaintManagerUI::GetResourcePath()) + kLicenseFile;
-    ScopedFile file(::CreateFileW(strFile.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+    AutoCloseHandle file(::CreateFileW(strFile.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!file.IsValid()) return;
     RaiseTextLimit(pEdit, ::GetFileSize(file.Get(), NULL));
     const long nEnd = pEdit->GetTextLength();
@@ -401,7 +356,7 @@ void CSetupDlg::LoadLicenseText() {
 }
 
 void CSetupDlg::SelectInstallPath() {
-    ScopedCom com;
+    const ScopedCoInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     BROWSEINFOW bi = {};
     // Owned by the wizard and modal to it.
     bi.hwndOwner = GetHWND();

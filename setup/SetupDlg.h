@@ -36,7 +36,6 @@ protected:
     LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
 
     virtual LRESULT OnTimer(WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-    virtual LRESULT OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     virtual LRESULT OnInstallProgress(WPARAM wParam, LPARAM lParam, BOOL& bHandled);
 
 private:

@@ -4,33 +4,14 @@
 
 #include <cstdio>
 
-namespace {
-
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE h) : m_h(h) {}
-    ~ServiceHandle()
-    {
-        if (m_h)
-            CloseServiceHandle(m_h);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE Get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-
-private:
-    SC_HANDLE m_h;
-};
-
-}  // namespace
+#include "Owners.h"
 
 bool UninstallService(const wchar_t* serviceName)
 {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    AutoCloseServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return false;
-    ServiceHandle service(OpenServiceW(manager.Get(), serviceName, SERVICE_ALL_ACCESS));
+    AutoCloseServiceHandle service(OpenServiceW(manager.Get(), serviceName, SERVICE_ALL_ACCESS));
     if (!service)
         return false;
 

@@ -5,7 +5,6 @@
 #include "PathUtils.h"
 #include "RegSettings.h"
 #include "SelfDelete.h"
-#include "SingleInstance.h"
 #include "UninstMgr.h"
 
 using namespace DuiLib;
@@ -144,22 +143,6 @@ LRESULT CUninstDlg::OnUninstProgress(WPARAM wParam, BOOL& bHandled) {
     delete pProgress;
     m_bFinished = true;
     if (m_pMainTab) m_pMainTab->SelectItem(UNINST_PAGE_FINISHED);
-    return 0;
-}
-
-LRESULT CUninstDlg::OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
-    bHandled = TRUE;
-    if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
-    HWND hWnd = GetHWND();
-    if (!::IsWindowVisible(hWnd)) {
-        ::ShowWindow(hWnd, SW_SHOWNORMAL);
-    } else if (::IsIconic(hWnd)) {
-        ::SendMessageW(hWnd, WM_SYSCOMMAND, SC_RESTORE, 0);
-    } else {
-        const UINT flags = SWP_NOMOVE | SWP_NOSIZE;
-        ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, flags);
-        ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
-    }
     return 0;
 }
 

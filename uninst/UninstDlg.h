@@ -46,10 +46,6 @@ protected:
     LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
     void OnFinalMessage(HWND hWnd) override;
 
-    // The activation request of a second uninstaller (WM_COPYDATA with
-    // COPYDATA_ACTIVATE): show, restore or bring the window to the front.
-    virtual LRESULT OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-
 private:
     LRESULT OnUninstProgress(WPARAM wParam, BOOL& bHandled);
     // Version, channel and machine id, read before the uninstall deletes them.

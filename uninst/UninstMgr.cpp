@@ -4,9 +4,9 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "ComOwners.h"
 #include "Firewall.h"
 #include "Log.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Process.h"
 #include "Product.h"

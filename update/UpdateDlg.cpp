@@ -8,7 +8,6 @@
 #include "Product.h"
 #include "RegSettings.h"
 #include "SelfDelete.h"
-#include "SingleInstance.h"
 #include "UpdateMgr.h"
 
 using namespace DuiLib;
@@ -68,21 +67,7 @@ void CUpdateDlg::InitWindow() {
 }
 
 LRESULT CUpdateDlg::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
-    if (uMsg == WM_COPYDATA) {
-        bHandled = TRUE;
-        if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
-        HWND hWnd = GetHWND();
-        if (!::IsWindowVisible(hWnd)) {
-            ::ShowWindow(hWnd, SW_SHOWNORMAL);
-        } else if (::IsIconic(hWnd)) {
-            ::SendMessageW(hWnd, WM_SYSCOMMAND, SC_RESTORE, 0);
-        } else {
-            const UINT flags = SWP_NOMOVE | SWP_NOSIZE;
-            ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, flags);
-            ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
-        }
-        return 0;
-    }
+    if (uMsg == WM_COPYDATA) return OnCopyData(wParam, lParam, bHandled);
     if (uMsg == WM_UPDATE_STATUS) {
         bHandled = TRUE;
         UpdateStatus* pStatus = reinterpret_cast<UpdateStatus*>(wParam);

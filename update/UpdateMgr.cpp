@@ -6,6 +6,7 @@
 
 #include "IniSettings.h"
 #include "Log.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Process.h"
 #include "Product.h"
@@ -58,13 +59,12 @@ const DWORD kUpdateStopWaitMs = 9000;
 void EndProgram(const wchar_t* exeName, const StopSignal& stop) {
     DWORD pid = 0;
     if (!FindProcessByName(exeName, pid)) return;
-    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!h) return;
-    if (TerminateProcess(h, 0)) {
-        HANDLE waits[2] = {h, stop.Handle()};
+    const AutoCloseHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process) return;
+    if (TerminateProcess(process.Get(), 0)) {
+        HANDLE waits[2] = {process.Get(), stop.Handle()};
         WaitForMultipleObjects(waits[1] != nullptr ? 2 : 1, waits, FALSE, kExitWaitMs);
     }
-    CloseHandle(h);
 }
 
 // The sequence after the programs were ended; returns early on a stop request.
@@ -122,10 +122,9 @@ void RunUpdate(const StopSignal& stop) {
 CUpdateMgr::CUpdateMgr() = default;
 
 CUpdateMgr::~CUpdateMgr() {
-    HANDLE h = TakeThreadHandle();
-    if (h != INVALID_HANDLE_VALUE) {
-        StopWorker(UpdateStop(), h, kUpdateStopWaitMs, L"CUpdateMgr");
-        CloseHandle(h);
+    const AutoCloseHandle worker(TakeThreadHandle());
+    if (worker) {
+        StopWorker(UpdateStop(), worker.Get(), kUpdateStopWaitMs, L"CUpdateMgr");
         // The worker has ended; records posted from elsewhere go through again.
         UpdateStop().Clear();
     }
@@ -182,7 +181,6 @@ unsigned __stdcall CUpdateMgr::DownFileThreadProc(void* pParam) {
     RunUpdate(stop);
     if (stop.IsRequested()) UPDATE_LOG(LOG_INFO, L"CUpdateMgr::DownFileThreadProc", L"升级已中止");
 
-    HANDLE self = TakeThreadHandle();
-    if (self != INVALID_HANDLE_VALUE) CloseHandle(self);
+    const AutoCloseHandle self(TakeThreadHandle());
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "FileWalk.h"
 #include "Log.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Product.h"
 #include "ZipManager.h"
@@ -218,14 +219,14 @@ bool CUpdateStage::PlanChecks(const std::wstring& zipFile, unsigned long long* n
         }
         // The switch renames the file away: that needs delete access, which
         // any program holding it open without sharing deletion denies.
-        HANDLE h = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
+        const AutoCloseHandle probe(CreateFileW(path.c_str(), DELETE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe) {
             STAGE_LOG(LOG_ERROR, func, L"安装目录中的文件无法打开替换 file=[%s] error=[%u]", file.second.c_str(),
                       (unsigned)GetLastError());
             return false;
         }
-        CloseHandle(h);
     }
 
     m_files.clear();
@@ -291,34 +292,35 @@ bool CUpdateStage::WriteJournal(const std::vector<Step>& steps) {
         text += '\n';
     }
     text += std::string(kJournalBegin) + "\n";
-    HANDLE h = CreateFileW(m_strJournal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAndFlush(h, text);
-    CloseHandle(h);
+    bool ok = false;
+    {
+        const AutoCloseHandle journal(CreateFileW(m_strJournal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!journal) return false;
+        ok = WriteAndFlush(journal.Get(), text);
+    }
     if (!ok) DeleteFileW(m_strJournal.c_str());
     return ok;
 }
 
 bool CUpdateStage::AppendJournalLine(const std::string& line) {
-    HANDLE h = CreateFileW(m_strJournal.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAndFlush(h, line + "\n");
-    CloseHandle(h);
-    return ok;
+    const AutoCloseHandle journal(CreateFileW(m_strJournal.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    return journal && WriteAndFlush(journal.Get(), line + "\n");
 }
 
 bool CUpdateStage::ReadJournal(std::vector<Step>* steps, bool* begun, bool* done) const {
     steps->clear();
     *begun = *done = false;
-    HANDLE h = CreateFileW(m_strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
     std::string text;
-    char buf[65536];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof(buf), &n, nullptr) && n > 0) text.append(buf, n);
-    CloseHandle(h);
+    {
+        const AutoCloseHandle journal(
+            CreateFileW(m_strJournal.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!journal) return false;
+        char buf[65536];
+        DWORD n = 0;
+        while (ReadFile(journal.Get(), buf, sizeof(buf), &n, nullptr) && n > 0) text.append(buf, n);
+    }
 
     size_t start = 0;
     bool first = true;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FileWalk.h"
+#include "Owners.h"
 #include "ZipFile.h"
 #include "ZipHeader.h"
 #include "ZipNames.h"
@@ -133,22 +134,6 @@ void EnsureFolderPath(const wchar_t* root, const std::wstring& path) {
     if (full.size() > kMaxPathChars) return;
     if (!FolderExists(full)) CreateDirectoryW(full.c_str(), nullptr);
 }
-
-// Owns an output file handle.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle() {
-        if (IsValid()) CloseHandle(m_h);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool IsValid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 }  // namespace
 
@@ -526,7 +511,7 @@ DWORD ZipArchive::Extract(int index, const std::wstring& target) {
     DWORD createAttributes = entry.dwAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (!createAttributes) createAttributes = FILE_ATTRIBUTE_NORMAL;
-    FileHandle file(CreateFileW(outPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, createAttributes, nullptr));
+    AutoCloseHandle file(CreateFileW(outPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, createAttributes, nullptr));
     if (!file.IsValid()) return UZ_NOFILE;
     // An empty entry keeps the times of its creation.
     if (entry.ullUncompressedSize == 0 && entry.ullCompressedSize == 0) return UZ_OK;

@@ -18,19 +18,16 @@
 
 #include <UIlib.h>
 
+#include <memory>
+
 #include "Product.h"
+#include "SingleInstance.h"
 #include "WinBaseSkin.h"
 
 class CWinBaseEx : public DuiLib::WindowImplBase {
 public:
-    CWinBaseEx() : m_pWndShadow(NULL) {}
-
-    ~CWinBaseEx() override {
-        if (m_pWndShadow != NULL) {
-            delete m_pWndShadow;
-            m_pWndShadow = NULL;
-        }
-    }
+    CWinBaseEx() = default;
+    ~CWinBaseEx() override = default;
 
     CWinBaseEx(const CWinBaseEx&) = delete;
     CWinBaseEx& operator=(const CWinBaseEx&) = delete;
@@ -56,7 +53,7 @@ public:
     // its InitWindow. A missing "shadow.png" leaves the window without one.
     virtual BOOL InitShadow() {
         SetIcon(WinBaseSkin::kIconId);
-        if (m_pWndShadow == NULL) m_pWndShadow = new CWndShadow;
+        if (!m_pWndShadow) m_pWndShadow.reset(new CWndShadow);
         m_pWndShadow->Create(GetHWND());
         RECT rcCorner = {16, 16, 16, 16};
         RECT rcHoleOffset = {0, 0, 0, 0};
@@ -64,5 +61,24 @@ public:
     }
 
 protected:
-    CWndShadow* m_pWndShadow;
+    // A second copy's request (WM_COPYDATA with COPYDATA_ACTIVATE): show the
+    // window when hidden, restore it when minimised, else bring it to the
+    // front. Any other data is taken and ignored.
+    LRESULT OnCopyData(WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+        bHandled = TRUE;
+        if (lParam == 0 || wParam != COPYDATA_ACTIVATE) return 0;
+        HWND hWnd = GetHWND();
+        if (!::IsWindowVisible(hWnd)) {
+            ::ShowWindow(hWnd, SW_SHOWNORMAL);
+        } else if (::IsIconic(hWnd)) {
+            ::SendMessageW(hWnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+        } else {
+            const UINT flags = SWP_NOMOVE | SWP_NOSIZE;
+            ::SetWindowPos(hWnd, HWND_TOPMOST, 0, 0, 0, 0, flags);
+            ::SetWindowPos(hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
+        }
+        return 0;
+    }
+
+    std::unique_ptr<CWndShadow> m_pWndShadow;
 };

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "ComOwners.h"
 #include "FakeLinks.h"
 #include "FirewallFakes.h"
 #include "InstallMgr.h"
 #include "InstallTestSupport.h"
 #include "Log.h"
 #include "MachineId.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Product.h"
 #include "Shortcut.h"

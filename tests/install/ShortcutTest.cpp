@@ -9,8 +9,8 @@
 #include <cwchar>
 #include <string>
 
-#include "ComOwners.h"
 #include "InstallTestSupport.h"
+#include "Owners.h"
 #include "PathUtils.h"
 #include "Shortcut.h"
 
