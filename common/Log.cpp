@@ -53,6 +53,14 @@ void KeepOnOneLine(wchar_t* text)
     *out = L'\0';
 }
 
+// A worker that would not stop is about to end the program: its line and
+// every line queued before it go to the file first.
+void LogBeforeExit(const wchar_t* message)
+{
+    WriteLog(LOG_ERROR, L"Log.cpp", __LINE__, L"StopWorker", L"%s", message);
+    CLog::GetInstance().Stop();
+}
+
 }  // namespace
 
 void WriteLog(int level, const wchar_t* /*sourceFile*/, int /*line*/, const wchar_t* /*function*/,
@@ -131,6 +139,7 @@ CLog::CLog() : m_hWake(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     // The lock must outlive the instance, so it is finished first.
     LogLock();
+    SetLastResortHandler(&LogBeforeExit);
 }
 
 CLog::~CLog()

@@ -2,9 +2,15 @@
 
 #include <process.h>
 
+#include <atomic>
+#include <cwchar>
 #include <iostream>
 
-#include "Log.h"
+namespace {
+
+std::atomic<LastResortHandler> g_lastResortHandler{nullptr};
+
+}  // namespace
 
 ThreadHelper::ThreadHelper() = default;
 
@@ -65,9 +71,18 @@ bool StopWorker(StopSignal& stop, HANDLE hThread, DWORD waitMs, const wchar_t* o
     }
     // Ending only the thread could leave a lock it holds taken for good; the
     // window is already gone, so the program ends instead.
-    WriteLog(LOG_ERROR, L"ThreadHelper", __LINE__, L"StopWorker", L"%s %s worker still running after %u ms, exiting",
-             L"StopWorker", owner != nullptr ? owner : L"", static_cast<unsigned>(waitMs));
-    CLog::GetInstance().Stop();
+    if (LastResortHandler handler = g_lastResortHandler.load()) {
+        wchar_t szMessage[512];
+        _snwprintf(szMessage, 511, L"%s %s worker still running after %u ms, exiting", L"StopWorker",
+                   owner != nullptr ? owner : L"", static_cast<unsigned>(waitMs));
+        szMessage[511] = L'\0';
+        handler(szMessage);
+    }
     TerminateProcess(GetCurrentProcess(), 0);
     return false;
+}
+
+void SetLastResortHandler(LastResortHandler handler)
+{
+    g_lastResortHandler = handler;
 }

@@ -74,8 +74,14 @@ private:
 constexpr DWORD kWorkerStopWaitMs = 5000;
 
 // Asks the worker to stop and waits up to waitMs for the thread to end;
-// true when it ended. When it has not, the last resort: the log lines queued
-// so far are written (for a bounded time) and the program ends at once,
+// true when it ended. When it has not, the last resort: the handler set with
+// SetLastResortHandler is given one line saying so (the log writes it and the
+// lines queued before it, for a bounded time) and the program ends at once,
 // without waiting for that thread or anything it may hold. `owner` names the
-// manager in that log line. The handle stays the caller's.
+// manager in that line. The handle stays the caller's.
 bool StopWorker(StopSignal& stop, HANDLE hThread, DWORD waitMs, const wchar_t* owner);
+
+// Called by StopWorker, on the caller's thread, just before the program ends.
+// The log sets it when it is created, so that threads need not know the log.
+using LastResortHandler = void (*)(const wchar_t* message);
+void SetLastResortHandler(LastResortHandler handler);

@@ -19,42 +19,19 @@
 #include <string>
 #include <vector>
 
-#include "ZipManager.h"
+#include "BenchCommon.h"
 
 namespace {
+
+using bench::Median;
+using bench::Now;
+using bench::RemoveTree;
+using bench::TimeExtraction;
 
 // The engine's fixed waits on a successful run: 1 s before ending the
 // application, 3 s before its first report, 1 s before the extraction
 // report and 2 s after it, 1 s before the final report.
 const double kFixedWaits = 8.0;
-
-double Now() {
-    static LARGE_INTEGER freq = {};
-    if (!freq.QuadPart) QueryPerformanceFrequency(&freq);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)freq.QuadPart;
-}
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -72,13 +49,6 @@ void EndApplication() {
         CloseHandle(h);
     }
     CloseHandle(snap);
-}
-
-double RunExtraction(const std::wstring& package, const std::wstring& root, BOOL* ok) {
-    double t0 = Now();
-    CZipManager zip;
-    *ok = zip.Open(package.c_str()) && zip.SetExtractRoot(root.c_str()) && zip.ExtractAll();
-    return Now() - t0;
 }
 
 // Waits for the process to end, sampling its peak working set meanwhile
@@ -155,12 +125,6 @@ double RunBareStart(const std::wstring& bin) {
     return t;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -184,9 +148,9 @@ int wmain(int argc, wchar_t** argv) {
         // Alternate which goes first, so that neither always finds a warm cache.
         if (r % 2 == 0) {
             tUpdater = RunUpdater(package, bin, inst, updaterDir, &peak);
-            tAlone = RunExtraction(package, alone, &ok);
+            tAlone = TimeExtraction(package, alone, &ok);
         } else {
-            tAlone = RunExtraction(package, alone, &ok);
+            tAlone = TimeExtraction(package, alone, &ok);
             tUpdater = RunUpdater(package, bin, inst, updaterDir, &peak);
         }
         if (tUpdater < 0 || !ok) {

@@ -4,48 +4,24 @@
 // usage: zip_bench.exe <package.zip> <checks-only.zip> <miniunz.exe> <work folder> <runs>
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "ZipManager.h"
+#include "BenchCommon.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = {};
-    if (!freq.QuadPart) QueryPerformanceFrequency(&freq);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)freq.QuadPart;
-}
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryW(path.c_str());
-}
+using bench::Median;
+using bench::Now;
+using bench::RemoveTree;
+using bench::TimeExtraction;
 
 // Files and total bytes below a folder.
 void Count(const std::wstring& path, long long* files, long long* bytes) {
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
+    ScopedFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &fd));
+    if (!find) return;
     do {
         std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
@@ -55,15 +31,7 @@ void Count(const std::wstring& path, long long* files, long long* bytes) {
             ++*files;
             *bytes += ((long long)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;
         }
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-}
-
-double RunZipManager(const std::wstring& package, const std::wstring& root, BOOL* result) {
-    double t0 = Now();
-    CZipManager zip;
-    *result = zip.Open(package.c_str()) && zip.SetExtractRoot(root.c_str()) && zip.ExtractAll();
-    return Now() - t0;
+    } while (FindNextFileW(find.Get(), &fd));
 }
 
 double RunMiniunz(const std::wstring& miniunz, const std::wstring& package, const std::wstring& root, DWORD* code) {
@@ -92,12 +60,6 @@ double RunMiniunz(const std::wstring& miniunz, const std::wstring& package, cons
     return t;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -122,14 +84,14 @@ int wmain(int argc, wchar_t** argv) {
         double tOurs, tTheirs;
         DWORD code = 0;
         if (r % 2 == 0) {
-            tOurs = RunZipManager(package, a, &ok);
+            tOurs = TimeExtraction(package, a, &ok);
             tTheirs = RunMiniunz(miniunz, package, b, &code);
         } else {
             tTheirs = RunMiniunz(miniunz, package, b, &code);
-            tOurs = RunZipManager(package, a, &ok);
+            tOurs = TimeExtraction(package, a, &ok);
         }
         BOOL refused = TRUE;
-        double tChecks = RunZipManager(checksOnly, c, &refused);
+        double tChecks = TimeExtraction(checksOnly, c, &refused);
         if (!ok || code != 0 || refused) {
             fprintf(stderr, "run %d failed: ours %d (0x%08lx), miniunz exit %lu, checks-only result %d\n", r, ok,
                     (unsigned long)GetZipLastResult(), (unsigned long)code, refused);

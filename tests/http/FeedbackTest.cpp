@@ -4,35 +4,12 @@
 
 #include <memory>
 
+#include "Base64Decode.h"
 #include "Feedback.h"
 #include "HttpClient.h"
 #include "HttpTestSupport.h"
 
 namespace {
-
-std::string DecodeBase64(const std::string& text)
-{
-    static const std::string kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : text) {
-        if (c == '=') break;
-        size_t v = kAlphabet.find(c);
-        if (v == std::string::npos) {
-            ADD_FAILURE() << "not a Base64 character: " << c;
-            return out;
-        }
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out += static_cast<char>((bits >> count) & 0xFF);
-        }
-    }
-    return out;
-}
 
 UninstFeedback FullReport()
 {

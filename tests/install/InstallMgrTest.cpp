@@ -16,6 +16,7 @@
 
 #include "FakeLinks.h"
 #include "FirewallFakes.h"
+#include "FolderCount.h"
 #include "InstallMgr.h"
 #include "InstallTestSupport.h"
 #include "Log.h"
@@ -577,20 +578,6 @@ TEST_F(InstallEngine, DestroyingTheManagerEndsARunningWorker) {
     ASSERT_EQ(sink.arrivals.size(), 1u) << "nothing after the start record";
     EXPECT_EQ(sink.arrivals[0].record.percent, 5);
     EXPECT_FALSE(Exists(m_installDir + L"\\KeloPdfReader.exe"));
-}
-
-// Files anywhere below a folder.
-size_t CountFiles(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0) continue;
-        n += (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFiles(dir + L"\\" + fd.cFileName) : 1;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
 }
 
 TEST_F(InstallEngine, DestroyingTheManagerDuringTheCopyLetsTheWorkerEndByItself) {

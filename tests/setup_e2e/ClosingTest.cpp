@@ -3,6 +3,7 @@
 // copy's window no longer answers still ends with 0.
 #include <gtest/gtest.h>
 
+#include "FolderCount.h"
 #include "Product.h"
 #include "SetupE2e.h"
 
@@ -13,21 +14,6 @@ namespace {
 const DWORD kPageTimeoutMs = 20000;
 // The bound for a closed program to be gone.
 const DWORD kGoneMs = 10000;
-
-// Files anywhere below a folder (0 when it does not exist).
-size_t CountFiles(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        n += (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFiles(dir + L"\\" + name) : 1;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
-}
 
 class SetupClosing : public ::testing::Test {
 protected:

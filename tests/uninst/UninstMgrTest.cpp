@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "FirewallFakes.h"
+#include "FolderCount.h"
 #include "InstallMgr.h"
 #include "InstallTestSupport.h"
 #include "Process.h"
@@ -351,21 +352,6 @@ TEST(UninstEngineThread, DestroyingTheManagerStopsARunningSequence)
     g_hUninstWnd = nullptr;
     ASSERT_EQ(sink.arrivals.size(), 1u);
     EXPECT_EQ(sink.arrivals[0].record.percent, 5);
-}
-
-size_t CountEntries(const std::wstring& dir)
-{
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
-            ++n;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
 }
 
 TEST(UninstEngineThread, DestroyingTheManagerDuringTheRemovalLetsTheWorkerEndByItself)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "Base64Decode.h"
 #include "Product.h"
 
 namespace e2e {
@@ -208,25 +209,6 @@ std::wstring FromGbk(const std::string& bytes) {
     const int n = MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0], n);
-    return out;
-}
-
-std::string Base64Decode(const std::string& text) {
-    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned int acc = 0;
-    int bits = 0;
-    for (char c : text) {
-        if (c == '=') break;
-        const size_t v = kAlphabet.find(c);
-        if (v == std::string::npos) return std::string();
-        acc = (acc << 6) | static_cast<unsigned int>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<char>((acc >> bits) & 0xFF));
-        }
-    }
     return out;
 }
 
@@ -727,7 +709,7 @@ bool ReportReceiver::WaitForCount(size_t n, DWORD timeoutMs) {
 
 std::string ReportJson(const std::string& body) {
     if (body.compare(0, 5, "info=") != 0) return std::string();
-    return Base64Decode(body.substr(5));
+    return DecodeBase64(body.substr(5));
 }
 
 }  // namespace e2e

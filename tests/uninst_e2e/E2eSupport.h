@@ -46,7 +46,6 @@ std::vector<FileStamp> FindLogFiles(const std::wstring& root);
 // GBK bytes of a wide text (the code page the suite's narrow text uses under the test locale).
 std::string ToGbk(const std::wstring& text);
 std::wstring FromGbk(const std::string& bytes);
-std::string Base64Decode(const std::string& text);
 
 // ---------------------------------------------------------------- registry (the suite's view)
 

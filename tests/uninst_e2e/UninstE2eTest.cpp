@@ -8,6 +8,7 @@
 #include <string>
 
 #include "E2eSupport.h"
+#include "FolderCount.h"
 #include "Product.h"
 
 using namespace e2e;
@@ -373,19 +374,6 @@ TEST_F(UninstE2e, EmptyFormStillReportsAndOnlyTheButtonsRemoveTheFolder) {
     EXPECT_TRUE(WaitFor([&] { return !DirExists(inst.dir); }, 30000)) << "installation folder still there";
 }
 
-
-// Entries directly in a folder (0 when it does not exist).
-size_t CountEntries(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
-}
 
 // The uninstaller closed (its close button, WM_CLOSE, the system close
 // command in turn) at spread-out moments while it removes an installation

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "FolderCount.h"
 #include "Log.h"
 #include "PathUtils.h"
 #include "Product.h"
@@ -570,18 +571,6 @@ TEST(UpdateWorker, NullParameterEndsTheRunWithoutReports) {
     EXPECT_TRUE(WaitFor([] { return ToWide(ReadAll(LogFile())).find(L"CUpdateMgr::DownFileThreadProc 线程参数错误") !=
                                     std::wstring::npos; },
                         5000));
-}
-
-size_t CountEntries(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
 }
 
 TEST(UpdateWorker, DestroyingTheManagerDuringTheExtractionLetsTheWorkerEndByItself) {

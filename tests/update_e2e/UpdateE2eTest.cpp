@@ -9,6 +9,7 @@
 #include <string>
 
 #include "E2eSupport.h"
+#include "FolderCount.h"
 #include "Product.h"
 
 using namespace e2e;
@@ -340,19 +341,6 @@ int NewBulkFiles(const std::wstring& dir) {
         else if (bytes != OldBulk(i)) return -1;
     }
     return news;
-}
-
-// Entries directly in a folder (0 when it does not exist).
-size_t CountEntries(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) ++n;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return n;
 }
 
 // The strip closed (the system close command or WM_CLOSE, alternately) at
